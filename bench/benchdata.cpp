@@ -1,0 +1,86 @@
+#include "benchdata.h"
+
+#include "records/program.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMap>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <sqlite3.h>
+#include <stdexcept>
+
+namespace kestrella::bench {
+namespace {
+
+QString randomText(QRandomGenerator& gen, int minLength, int maxLength)
+{
+    static const QString letters = QStringLiteral("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ ");
+    const int length = int(gen.bounded(minLength, maxLength + 1));
+    QString text(length, Qt::Uninitialized);
+    for (int i = 0; i < length; ++i)
+        text[i] = letters.at(int(gen.bounded(qsizetype(letters.size()))));
+    return text;
+}
+
+void check(int rc, sqlite3* db)
+{
+    if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW)
+        throw std::runtime_error(sqlite3_errmsg(db));
+}
+
+void generate(const QString& path, int records)
+{
+    sqlite3* db = nullptr;
+    check(sqlite3_open(QFile::encodeName(path).constData(), &db), db);
+    check(sqlite3_exec(db, programsTableSchema().toUtf8().constData(), nullptr, nullptr, nullptr), db);
+    check(sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr), db);
+    sqlite3_stmt* st = nullptr;
+    check(sqlite3_prepare_v2(db,
+                             "insert into Programs values (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)", -1, &st,
+                             nullptr),
+          db);
+    QRandomGenerator gen(static_cast<quint32>(records));
+    const QStringList types = programTypes();
+    const QStringList ratings = programRatings();
+    auto bind = [&](int index, const QString& text) {
+        const QByteArray utf8 = text.toUtf8();
+        sqlite3_bind_text(st, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+    };
+    for (int i = 0; i < records; ++i) {
+        bind(1, randomText(gen, 5, 40));
+        bind(2, randomText(gen, 4, 12));
+        bind(3, randomText(gen, 6, 12));
+        bind(4, QStringLiteral("http://") + randomText(gen, 33, 73).remove(' '));
+        bind(5, QStringLiteral("http://") + randomText(gen, 33, 73).remove(' '));
+        bind(6, QStringLiteral("http://") + randomText(gen, 33, 73).remove(' '));
+        bind(7, QStringLiteral("03/05/26"));
+        bind(8, types.at(i % types.size()));
+        bind(9, ratings.at(i % ratings.size()));
+        bind(10, randomText(gen, 0, 500));
+        check(sqlite3_step(st), db);
+        sqlite3_reset(st);
+    }
+    sqlite3_finalize(st);
+    for (const QString& index : programsIndexes())
+        check(sqlite3_exec(db, index.toUtf8().constData(), nullptr, nullptr, nullptr), db);
+    check(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), db);
+    sqlite3_close(db);
+}
+
+} // namespace
+
+QString databaseWith(int records)
+{
+    static QTemporaryDir folder;
+    static QMap<int, QString> made;
+    if (!made.contains(records)) {
+        const QString path = QDir(folder.path()).filePath(QStringLiteral("programs-%1.mdb").arg(records));
+        generate(path, records);
+        made.insert(records, path);
+    }
+    return made.value(records);
+}
+
+} // namespace kestrella::bench

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "app/errors.h"
+
+namespace kestrella {
+
+// A failure of the record store: SQLite's error number and text, or one of the store's own below.
+class StoreError : public AppError
+{
+public:
+    using AppError::AppError;
+
+    static StoreError noCurrentRecord();
+    static StoreError recordDeleted();
+};
+
+} // namespace kestrella

@@ -1,0 +1,149 @@
+#include "support/testsupport.h"
+
+#include "records/program.h"
+
+#include <QFile>
+#include <QStringList>
+#include <QTest>
+
+#include <sqlite3.h>
+
+namespace kestrella::test {
+namespace {
+
+struct Db
+{
+    explicit Db(const QString& path, int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE)
+    {
+        if (sqlite3_open_v2(QFile::encodeName(path).constData(), &handle, flags, nullptr) != SQLITE_OK)
+            qFatal("cannot open %s", qPrintable(path));
+    }
+    ~Db() { sqlite3_close(handle); }
+    void exec(const QString& sql) const
+    {
+        char* error = nullptr;
+        if (sqlite3_exec(handle, sql.toUtf8().constData(), nullptr, nullptr, &error) != SQLITE_OK)
+            qFatal("%s: %s", qPrintable(sql), error);
+    }
+    sqlite3* handle = nullptr;
+};
+
+void bindOptional(sqlite3_stmt* st, int index, const std::optional<QString>& value)
+{
+    if (value)
+        sqlite3_bind_text(st, index, value->toUtf8().constData(), -1, SQLITE_TRANSIENT);
+    else
+        sqlite3_bind_null(st, index);
+}
+
+} // namespace
+
+void createDatabase(const QString& path, const QList<SeedRecord>& records)
+{
+    Db db(path);
+    db.exec(programsTableSchema());
+    db.exec(QStringLiteral("BEGIN"));
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db.handle,
+                       "insert into Programs (ProName, ProType, ProRate, ProUrlLogin, ProReferral, ProStart, "
+                       "ProComments) values (?,?,?,?,?,?,?)",
+                       -1, &st, nullptr);
+    for (const SeedRecord& r : records) {
+        bindOptional(st, 1, r.name);
+        bindOptional(st, 2, r.type);
+        bindOptional(st, 3, r.rate);
+        bindOptional(st, 4, r.login);
+        bindOptional(st, 5, r.referral);
+        bindOptional(st, 6, r.start);
+        bindOptional(st, 7, r.comments);
+        if (sqlite3_step(st) != SQLITE_DONE)
+            qFatal("insert failed");
+        sqlite3_reset(st);
+    }
+    sqlite3_finalize(st);
+    db.exec(QStringLiteral("COMMIT"));
+}
+
+std::vector<StoredRow> readAllRows(const QString& path)
+{
+    Db db(path, SQLITE_OPEN_READONLY);
+    sqlite3_stmt* st = nullptr;
+    const QString sql = QStringLiteral("select %1 from Programs order by rowid").arg(ProgramFields::all().join(','));
+    if (sqlite3_prepare_v2(db.handle, sql.toUtf8().constData(), -1, &st, nullptr) != SQLITE_OK)
+        qFatal("%s", sqlite3_errmsg(db.handle));
+    std::vector<StoredRow> rows;
+    while (sqlite3_step(st) == SQLITE_ROW) {
+        StoredRow row;
+        for (int c = 0; c < sqlite3_column_count(st); ++c) {
+            if (sqlite3_column_type(st, c) == SQLITE_NULL)
+                row.push_back(std::nullopt);
+            else
+                row.push_back(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, c)),
+                                                sqlite3_column_bytes(st, c)));
+        }
+        rows.push_back(row);
+    }
+    sqlite3_finalize(st);
+    return rows;
+}
+
+int fieldColumn(const QString& field)
+{
+    return int(ProgramFields::all().indexOf(field));
+}
+
+std::optional<StoredRow> findRow(const QString& path, const QString& name)
+{
+    for (const StoredRow& row : readAllRows(path)) {
+        if (row[0] == name)
+            return row;
+    }
+    return std::nullopt;
+}
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll();
+}
+
+void writeFileBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        qFatal("cannot write %s", qPrintable(path));
+    f.write(bytes);
+}
+
+ScriptedMessages::ScriptedMessages()
+{
+    MessageService::install(this);
+}
+
+ScriptedMessages::~ScriptedMessages()
+{
+    MessageService::install(nullptr);
+}
+
+MessageAnswer ScriptedMessages::show(QWidget*, const Message& message)
+{
+    shown.append(message);
+    if (!m_answers.isEmpty())
+        return m_answers.takeFirst();
+    return message.buttons == MessageButtons::Ok ? MessageAnswer::Ok : MessageAnswer::No;
+}
+
+FakeClock::FakeClock(QDate today)
+    : day(today)
+{
+    Clock::install(this);
+}
+
+FakeClock::~FakeClock()
+{
+    Clock::install(nullptr);
+}
+
+} // namespace kestrella::test
