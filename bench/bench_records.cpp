@@ -4,7 +4,6 @@
 #include "records/program.h"
 
 #include <QFile>
-
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 

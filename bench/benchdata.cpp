@@ -7,7 +7,6 @@
 #include <QMap>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
-
 #include <sqlite3.h>
 #include <stdexcept>
 
@@ -37,8 +36,7 @@ void generate(const QString& path, int records)
     check(sqlite3_exec(db, programsTableSchema().toUtf8().constData(), nullptr, nullptr, nullptr), db);
     check(sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr), db);
     sqlite3_stmt* st = nullptr;
-    check(sqlite3_prepare_v2(db,
-                             "insert into Programs values (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)", -1, &st,
+    check(sqlite3_prepare_v2(db, "insert into Programs values (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)", -1, &st,
                              nullptr),
           db);
     QRandomGenerator gen(static_cast<quint32>(records));

@@ -5,9 +5,14 @@
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    kestrella::frmMain window(QCoreApplication::applicationDirPath());
-    if (!window.Form_Load())
+    QApplication::setApplicationName(QStringLiteral("Kestrella"));
+    auto* window = new kestrella::frmMain(QCoreApplication::applicationDirPath());
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    // The data file cannot be used: the failure has been shown, and the program ends.
+    if (!window->Form_Load()) {
+        delete window;
         return 1;
-    window.show();
+    }
+    window->show();
     return app.exec();
 }

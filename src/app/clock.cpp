@@ -41,7 +41,9 @@ QString dateSeparator(const QLocale& locale)
 QString lastLoginText(const QDate& date, const QLocale& locale)
 {
     const QString sep = dateSeparator(locale);
-    auto twoDigits = [](int n) { return QStringLiteral("%1").arg(n % 100, 2, 10, QLatin1Char('0')); };
+    auto twoDigits = [](int n) {
+        return QStringLiteral("%1").arg(n % 100, 2, 10, QLatin1Char('0'));
+    };
     return twoDigits(date.month()) + sep + twoDigits(date.day()) + sep + twoDigits(date.year());
 }
 

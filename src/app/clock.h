@@ -20,8 +20,9 @@ public:
 };
 
 // The last-login text: month, day and year, two digits each, always in that order, joined by the
-// locale's own date separator ("03/05/26" under United States settings).
-QString lastLoginText(const QDate& date, const QLocale& locale = QLocale::system());
+// locale's own date separator ("03/05/26" under United States settings). The default locale follows the
+// system's regional settings.
+QString lastLoginText(const QDate& date, const QLocale& locale = QLocale());
 
 // The separator the locale puts between the parts of a short date.
 QString dateSeparator(const QLocale& locale);

@@ -6,9 +6,24 @@ class QWidget;
 
 namespace kestrella {
 
-enum class MessageButtons { Ok, YesNoCancel };
-enum class MessageIcon { None, Critical, Exclamation };
-enum class MessageAnswer { Ok, Yes, No, Cancel };
+enum class MessageButtons
+{
+    Ok,
+    YesNoCancel
+};
+enum class MessageIcon
+{
+    None,
+    Critical,
+    Exclamation
+};
+enum class MessageAnswer
+{
+    Ok,
+    Yes,
+    No,
+    Cancel
+};
 
 struct Message
 {

@@ -2,25 +2,139 @@
 
 #include "records/datasource.h"
 
+#include <QPointer>
 #include <QWidget>
+#include <optional>
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListView;
+class QPlainTextEdit;
+class QPushButton;
+class QToolButton;
+class QWindow;
 
 namespace kestrella {
 
+class ProgramListModel;
+
+// The main window: the program list and its type filter on the left, the chosen record on the right,
+// the commands along the top. Controls carry their names as object names.
 class frmMain : public QWidget
 {
     Q_OBJECT
 
 public:
     explicit frmMain(const QString& applicationFolder, QWidget* parent = nullptr);
+    ~frmMain() override;
 
-    // Runs the load routine; false when the database could not be opened (already reported).
+    // Points the data source at the data file and lists every program. False when the file could not
+    // be opened; the failure has been shown by then.
     bool Form_Load();
+    // Runs when the window becomes active again from another window of the program.
+    void Form_Activate();
+    // The About box's way of handing the activation back when it closes.
+    void aboutBoxClosed();
+
+    // Form-level values: the view state (both false), adding (pending only) and editing (both).
+    bool ChangePending = false;
+    bool EditingExisting = false;
+    std::optional<Bookmark> BookmarkBeforeAdd;
 
     DataSource& datProgram() { return *m_datProgram; }
+    ProgramListModel& programList() { return *m_programList; }
+    // Selects a filter entry from code, matching its text without regard to case; a change of entry
+    // runs cboSort_Click at once, as a user's choice does.
+    void setSortText(const QString& text);
+
+    // Event routines.
+    void cboSort_Click();
+    void lstPrograms_Click();
+    void FillProgramList();
+    void SetEditColors();
+    void SetNormalColors();
+    void cmdAdd_Click();
+    void cmdSave_Click();
+    void cmdModify_Click();
+    void cmdCancel_Click();
+    void cmdDelete_Click();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
+    void createControls();
+    void placeControls();
+    void setTabOrder();
+    void bindFields();
+    void connectHandlers();
+    void centreOnScreen();
+    void trackActivation(QWindow* focusWindow);
+
+    void setRecordBoxesLocked(bool locked);
+    void showChoosers(bool show);
+    void setOpenButtonsFromRecord();
+    void carryChooserPicks();
+    void addToCount(int delta);
+    int selectedRow() const;
+    void removeSelectedEntry();
+    void showPendingChangeMessage();
+    void onListSelectionChanged();
+    void onListClicked();
+
     QString m_applicationFolder;
     DataSource* m_datProgram;
+    ProgramListModel* m_programList;
+    bool m_changingListSelection = false;
+    bool m_selectionChangedByPress = false;
+    bool m_activatedOnce = false;
+    QPointer<QWindow> m_otherWindowOfOurs;
+
+    // Controls, by their names.
+    QToolButton* cmdAdd;
+    QToolButton* cmdDelete;
+    QToolButton* cmdSave;
+    QToolButton* cmdCancel;
+    QToolButton* cmdModify;
+    QToolButton* cmdAbout;
+    QToolButton* cmdCheckList;
+    QToolButton* cmdHelp;
+    QToolButton* cmdExit;
+    QGroupBox* frmList;
+    QListView* lstPrograms;
+    QLabel* Label1;
+    QLabel* lblCount;
+    QComboBox* cboSort;
+    QGroupBox* Frame1;
+    QLabel* lblProName;
+    QLabel* lblUserName;
+    QLabel* lblPassword;
+    QLabel* lblLoginUrl;
+    QLabel* lblRefUrl;
+    QLabel* lblStart;
+    QLabel* lblRatings;
+    QLabel* lblType;
+    QLabel* lblComments;
+    QLabel* lblLastLogin;
+    QLineEdit* txtProName;
+    QLineEdit* txtProUserName;
+    QLineEdit* txtProPassword;
+    QLineEdit* txtProLogin;
+    QLineEdit* txtProUrlReferral;
+    QLineEdit* txtStart;
+    QLineEdit* txtRateit;
+    QLineEdit* txtType;
+    QPlainTextEdit* txtComments;
+    QLineEdit* txtLastLogin;
+    QComboBox* cboRateit;
+    QComboBox* cboType;
+    QPushButton* cmdLoginOpen;
+    QPushButton* cmdRefOpen;
+    QPushButton* cmdStartOpen;
+    QPushButton* cmdResetLogin;
 };
 
 } // namespace kestrella

@@ -7,7 +7,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
-
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -33,10 +32,9 @@ struct ParsedSource
 ParsedSource parseRecordSource(const QString& source)
 {
     static const QString identifier = QStringLiteral(R"((\[[^\]]*\]|[A-Za-z_][A-Za-z0-9_]*))");
-    static const QRegularExpression selectAll(QStringLiteral(R"(^\s*select\s+\*\s+from\s+)") + identifier +
-                                                  QStringLiteral("(.*)$"),
-                                              QRegularExpression::CaseInsensitiveOption |
-                                                  QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression selectAll(
+        QStringLiteral(R"(^\s*select\s+\*\s+from\s+)") + identifier + QStringLiteral("(.*)$"),
+        QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
     static const QRegularExpression tableOnly(QStringLiteral(R"(^\s*)") + identifier + QStringLiteral(R"(\s*;?\s*$)"));
     if (const auto m = selectAll.match(source); m.hasMatch()) {
         const QString table = m.captured(1);
@@ -47,7 +45,8 @@ ParsedSource parseRecordSource(const QString& source)
         const QString table = m.captured(1);
         return {table, QStringLiteral("select rowid from ") + table};
     }
-    throw StoreError(SQLITE_ERROR, QStringLiteral("The record source is not a table or a select statement: %1").arg(source));
+    throw StoreError(SQLITE_ERROR,
+                     QStringLiteral("The record source is not a table or a select statement: %1").arg(source));
 }
 
 StoreError notOpen()
@@ -68,12 +67,12 @@ struct ResetOnExit
 
 FieldValue Field::value() const
 {
-    return m_source.value(m_index);
+    return m_source->value(m_index);
 }
 
 void Field::setValue(const FieldValue& value)
 {
-    m_source.setValue(m_index, value);
+    m_source->setValue(m_index, value);
 }
 
 // ---- Recordset ---------------------------------------------------------------------------------
@@ -264,8 +263,9 @@ void DataSource::openIfNeeded()
         // Owner-only from the first byte: the file holds passwords in clear.
         const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd < 0)
-            throw StoreError(SQLITE_CANTOPEN,
-                             QStringLiteral("unable to create database file: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+            throw StoreError(
+                SQLITE_CANTOPEN,
+                QStringLiteral("unable to create database file: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
         ::close(fd);
     } else if (fresh) {
         ::chmod(path.constData(), 0600);
@@ -274,7 +274,8 @@ void DataSource::openIfNeeded()
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
         const int code = db ? sqlite3_errcode(db) : SQLITE_CANTOPEN;
-        const QString text = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QStringLiteral("unable to open database file");
+        const QString text =
+            db ? QString::fromUtf8(sqlite3_errmsg(db)) : QStringLiteral("unable to open database file");
         sqlite3_close_v2(db);
         throw StoreError(code, text);
     }
@@ -313,7 +314,8 @@ void DataSource::prepareRowStatements(const QString& table)
 {
     if (table == m_table && m_rowStatement)
         return;
-    auto row = std::make_unique<SqliteStatement>(m_db, QStringLiteral("select rowid, * from %1 where rowid = ?1").arg(table));
+    auto row =
+        std::make_unique<SqliteStatement>(m_db, QStringLiteral("select rowid, * from %1 where rowid = ?1").arg(table));
     QStringList fields;
     for (int c = 1; c < row->columnCount(); ++c)
         fields << row->columnName(c);
@@ -433,7 +435,8 @@ FieldValue DataSource::pagedValue(qint64 position, int field)
         if (contiguous) {
             if (!page.range)
                 page.range = std::make_unique<SqliteStatement>(
-                    m_db, QStringLiteral("select rowid, %1 from %2 where rowid between ?1 and ?2").arg(column, m_table));
+                    m_db,
+                    QStringLiteral("select rowid, %1 from %2 where rowid between ?1 and ?2").arg(column, m_table));
             SqliteStatement& st = *page.range;
             ResetOnExit guard{st};
             st.bind(1, keys[0]);
@@ -557,9 +560,10 @@ void DataSource::writeRow(const std::map<int, FieldValue>& values)
                 columns << QStringLiteral("[%1]").arg(m_fields.at(field));
                 params << QStringLiteral("?%1").arg(params.size() + 1);
             }
-            SqliteStatement insert(m_db, columns.isEmpty() ? QStringLiteral("insert into %1 default values").arg(m_table)
-                                                           : QStringLiteral("insert into %1 (%2) values (%3)")
-                                                                 .arg(m_table, columns.join(','), params.join(',')));
+            SqliteStatement insert(m_db, columns.isEmpty()
+                                             ? QStringLiteral("insert into %1 default values").arg(m_table)
+                                             : QStringLiteral("insert into %1 (%2) values (%3)")
+                                                   .arg(m_table, columns.join(','), params.join(',')));
             int i = 1;
             for (const auto& [field, value] : values)
                 insert.bind(i++, value);

@@ -6,7 +6,6 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
-
 #include <functional>
 #include <map>
 #include <memory>
@@ -36,11 +35,11 @@ public:
 private:
     friend class Recordset;
     Field(DataSource& source, int index)
-        : m_source(source)
+        : m_source(&source)
         , m_index(index)
     {
     }
-    DataSource& m_source;
+    DataSource* m_source;
     int m_index;
 };
 
@@ -169,7 +168,7 @@ private:
     QString m_table;
     QStringList m_fields;
     std::vector<qint64> m_keys;
-    qint64 m_position = 0;        // index into m_keys; == size() is past the end
+    qint64 m_position = 0;         // index into m_keys; == size() is past the end
     bool m_currentDeleted = false; // m_position then names the record after the deleted one
     bool m_adding = false;
     std::map<int, FieldValue> m_written;

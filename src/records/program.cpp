@@ -9,10 +9,11 @@ QStringList ProgramFields::all()
 
 QStringList programTypes()
 {
-    return {QStringLiteral("Affiliate Links"), QStringLiteral("Auto Exchange"),   QStringLiteral("Banner Exchange"),
-            QStringLiteral("Exit Exchange"),   QStringLiteral("Surf Exchange"),   QStringLiteral("Paid Sponsors"),
-            QStringLiteral("Popup Exchange"),  QStringLiteral("Start Exchange"), QStringLiteral("Traffic Exchange"),
-            QStringLiteral("Other")};
+    return {QStringLiteral("Affiliate Links"),  QStringLiteral("Auto Exchange"),
+            QStringLiteral("Banner Exchange"),  QStringLiteral("Exit Exchange"),
+            QStringLiteral("Surf Exchange"),    QStringLiteral("Paid Sponsors"),
+            QStringLiteral("Popup Exchange"),   QStringLiteral("Start Exchange"),
+            QStringLiteral("Traffic Exchange"), QStringLiteral("Other")};
 }
 
 QStringList sortFilterEntries()

@@ -20,8 +20,7 @@ private slots:
         QTest::newRow("United States") << QLocale(QLocale::English, QLocale::UnitedStates) << QDate(2026, 3, 5)
                                        << "03/05/26";
         // Day-first locales still get month, day, year: only the separator is theirs.
-        QTest::newRow("German dots") << QLocale(QLocale::German, QLocale::Germany) << QDate(2026, 12, 31)
-                                     << "12.31.26";
+        QTest::newRow("German dots") << QLocale(QLocale::German, QLocale::Germany) << QDate(2026, 12, 31) << "12.31.26";
         QTest::newRow("Dutch dashes") << QLocale(QLocale::Dutch, QLocale::Netherlands) << QDate(2000, 1, 2)
                                       << "01-02-00";
     }

@@ -8,11 +8,10 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <memory>
 #include <sqlite3.h>
-#include <unistd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace kestrella;
 using namespace kestrella::test;
@@ -94,7 +93,8 @@ private slots:
 
     void typeFilterSelectsExactlyThatType()
     {
-        createDatabase(m_dir.filePath("t.mdb"), {{"A", "Other"}, {"B", "other"}, {"C", "Surf Exchange"}, {"D", "Other"}});
+        createDatabase(m_dir.filePath("t.mdb"),
+                       {{"A", "Other"}, {"B", "other"}, {"C", "Surf Exchange"}, {"D", "Other"}});
         DataSource s;
         s.setDatabaseName(m_dir.filePath("t.mdb"));
         s.setRecordSource(selectByTypeStatement("Other"));
@@ -380,7 +380,9 @@ private slots:
             s.setRecordSource(selectAllStatement());
             s.refresh();
             QCOMPARE(s.recordset().recordCount(), 0);
-            struct stat st{};
+            struct stat st
+            {
+            };
             QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
             QCOMPARE(int(st.st_mode & 0777), 0600);
             s.recordset().addNew();

@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QStringList>
 #include <QTest>
-
 #include <sqlite3.h>
 
 namespace kestrella::test {

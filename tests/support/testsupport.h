@@ -8,7 +8,6 @@
 #include <QList>
 #include <QString>
 #include <QTemporaryDir>
-
 #include <optional>
 #include <vector>
 

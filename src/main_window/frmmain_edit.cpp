@@ -1,0 +1,237 @@
+// Adding, saving, editing, cancelling and deleting records.
+#include "app/clock.h"
+#include "app/errors.h"
+#include "app/messages.h"
+#include "main_window/frmmain.h"
+#include "main_window/programlistmodel.h"
+#include "records/program.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QToolButton>
+
+namespace kestrella {
+namespace {
+
+const QColor EditColor(255, 255, 192);
+const QColor ViewColor(255, 255, 255);
+
+void paint(QWidget* field, const QColor& colour)
+{
+    QPalette palette = field->palette();
+    palette.setColor(QPalette::Base, colour);
+    palette.setColor(QPalette::Button, colour); // a drop-down list shows its button colour
+    field->setPalette(palette);
+}
+
+// Picks the entry whose text is exactly the stored value; anything else leaves nothing picked.
+void pickExactly(QComboBox* chooser, const FieldValue& stored)
+{
+    chooser->setCurrentIndex(stored ? chooser->findText(*stored, Qt::MatchExactly | Qt::MatchCaseSensitive) : -1);
+}
+
+} // namespace
+
+void frmMain::SetEditColors()
+{
+    for (QWidget* field :
+         std::initializer_list<QWidget*>{txtProName, txtProUserName, txtProPassword, txtProLogin, txtProUrlReferral,
+                                         txtStart, txtRateit, txtType, txtComments, cboRateit, cboType})
+        paint(field, EditColor);
+}
+
+void frmMain::SetNormalColors()
+{
+    for (QWidget* field :
+         std::initializer_list<QWidget*>{txtProName, txtProUserName, txtProPassword, txtProLogin, txtProUrlReferral,
+                                         txtStart, txtRateit, txtType, txtComments, cboRateit, cboType})
+        paint(field, ViewColor);
+}
+
+void frmMain::setRecordBoxesLocked(bool locked)
+{
+    for (QLineEdit* box : {txtProName, txtProUserName, txtProPassword, txtProLogin, txtProUrlReferral, txtStart})
+        box->setReadOnly(locked);
+    txtComments->setReadOnly(locked);
+}
+
+void frmMain::showChoosers(bool show)
+{
+    cboRateit->setVisible(show);
+    cboType->setVisible(show);
+    txtRateit->setVisible(!show);
+    txtType->setVisible(!show);
+    lblRatings->setBuddy(show ? static_cast<QWidget*>(cboRateit) : txtRateit);
+    lblType->setBuddy(show ? static_cast<QWidget*>(cboType) : txtType);
+}
+
+void frmMain::cmdAdd_Click()
+{
+    Recordset& rs = m_datProgram->recordset();
+    resumeNext([&] { BookmarkBeforeAdd = rs.bookmark(); });
+    // Without a new record a later Save would write over the record on show: stay put and say why.
+    if (!runReported(this, [&] { rs.addNew(); }))
+        return;
+    ChangePending = true;
+    showChoosers(true);
+    cmdSave->setEnabled(true);
+    for (QToolButton* off : {cmdDelete, cmdModify, cmdCancel, cmdAdd})
+        off->setEnabled(false);
+    txtProName->setFocus();
+    setRecordBoxesLocked(false);
+    txtLastLogin->setText(lastLoginText(Clock::current().today()));
+    cmdResetLogin->setEnabled(false);
+    lstPrograms->setEnabled(false);
+    cboSort->setEnabled(false);
+    for (QPushButton* open : {cmdStartOpen, cmdRefOpen, cmdLoginOpen})
+        open->setEnabled(false);
+    SetEditColors();
+}
+
+void frmMain::carryChooserPicks()
+{
+    // An addition takes what the choosers show, picked or not; an edit changes a field only when its
+    // chooser has an entry picked, so a value the user never saw picked is never written.
+    const std::pair<QComboBox*, QLineEdit*> pairs[] = {{cboRateit, txtRateit}, {cboType, txtType}};
+    for (const auto& [chooser, box] : pairs) {
+        if (!EditingExisting || chooser->currentIndex() >= 0)
+            box->setText(chooser->currentText());
+    }
+}
+
+void frmMain::cmdSave_Click()
+{
+    const QString cleaned = cleanProgramName(txtProName->text());
+    if (cleaned != txtProName->text())
+        txtProName->setText(cleaned);
+    if (txtProName->text().isEmpty()) {
+        showNotice(this, QStringLiteral(" Please Enter A Program Name ! "));
+        txtProName->setFocus();
+        return;
+    }
+    if (!ChangePending)
+        return;
+    carryChooserPicks();
+    // Stored at once, so a crash right after Save loses nothing; a refused write keeps everything typed.
+    if (!runReported(this, [this] { m_datProgram->recordset().update(); }))
+        return;
+
+    ChangePending = false;
+    showChoosers(false);
+    cmdAdd->setEnabled(true);
+    for (QToolButton* off : {cmdDelete, cmdSave, cmdCancel, cmdModify})
+        off->setEnabled(false);
+    setRecordBoxesLocked(true);
+    m_changingListSelection = true;
+    m_programList->insertSorted(txtProName->text());
+    m_changingListSelection = false;
+    addToCount(+1);
+    SetNormalColors();
+    lstPrograms->setEnabled(true);
+    cboSort->setEnabled(true);
+    if (EditingExisting) {
+        if (selectedRow() >= 0)
+            removeSelectedEntry();
+        EditingExisting = false;
+        addToCount(-1);
+    }
+}
+
+void frmMain::cmdModify_Click()
+{
+    if (txtProName->text().isEmpty()) {
+        showNotice(this, QStringLiteral("Sorry! Nothing to Edit!"));
+        return;
+    }
+    ChangePending = true;
+    EditingExisting = true;
+    showChoosers(true);
+    cmdSave->setEnabled(true);
+    cmdDelete->setEnabled(false);
+    cmdModify->setEnabled(false);
+    cmdCancel->setEnabled(true);
+    cmdAdd->setEnabled(false);
+    txtProName->setFocus();
+    setRecordBoxesLocked(false);
+    cmdResetLogin->setEnabled(false);
+    lstPrograms->setEnabled(false);
+    cboSort->setEnabled(false);
+    SetEditColors();
+    Recordset& rs = m_datProgram->recordset();
+    pickExactly(cboType, std::nullopt);
+    pickExactly(cboRateit, std::nullopt);
+    resumeNext([&] { pickExactly(cboType, rs.fields(ProgramFields::Type).value()); });
+    resumeNext([&] { pickExactly(cboRateit, rs.fields(ProgramFields::Rate).value()); });
+}
+
+void frmMain::cmdCancel_Click()
+{
+    if (askDestructive(this, QStringLiteral("Are you Sure you want to Cancel ?"),
+                       QStringLiteral("Cancel this Record?")) != MessageAnswer::Yes)
+        return;
+    if (EditingExisting) {
+        m_datProgram->updateControls(); // what was typed is dropped, so no later move can store it
+        showChoosers(false);
+        cmdAdd->setEnabled(true);
+        cmdDelete->setEnabled(true);
+        cmdSave->setEnabled(false);
+        cmdCancel->setEnabled(false);
+        cmdModify->setEnabled(true);
+        lstPrograms->setEnabled(true);
+        cboSort->setEnabled(true);
+        setRecordBoxesLocked(true);
+        ChangePending = false;
+        EditingExisting = false;
+        SetNormalColors();
+    } else if (ChangePending) {
+        // An addition given up: the new record vanishes and the one shown before comes back.
+        Recordset& rs = m_datProgram->recordset();
+        resumeNext([&] { rs.deleteCurrent(); });
+        resumeNext([&] {
+            if (BookmarkBeforeAdd)
+                rs.setBookmark(*BookmarkBeforeAdd);
+        });
+        resumeNext([&] { m_datProgram->refresh(); });
+        showChoosers(false);
+        cmdAdd->setEnabled(true);
+        cmdDelete->setEnabled(true);
+        cmdSave->setEnabled(false);
+        cmdCancel->setEnabled(false);
+        cmdModify->setEnabled(false);
+        lstPrograms->setEnabled(true);
+        cboSort->setEnabled(true);
+        setRecordBoxesLocked(true);
+        ChangePending = false;
+        SetNormalColors();
+    }
+}
+
+void frmMain::cmdDelete_Click()
+{
+    Recordset& rs = m_datProgram->recordset();
+    QString name;
+    // With no current record there is nothing to name, so nothing is asked and nothing happens.
+    if (!resumeNext([&] { name = rs.fields(ProgramFields::Name).value().value_or(QString()); }))
+        return;
+    if (askDestructive(this, QStringLiteral("Are you sure you want to delete this record for %1 ?").arg(name),
+                       QStringLiteral("Delete this Record?")) != MessageAnswer::Yes)
+        return;
+    // A refused deletion is shown, and the list and the count stay as they were.
+    if (!runReported(this, [&] { rs.deleteCurrent(); }))
+        return;
+    ChangePending = false;
+    if (selectedRow() < 0)
+        return;
+    removeSelectedEntry();
+    addToCount(-1);
+    SetNormalColors();
+    resumeNext([&] { m_datProgram->refresh(); });
+    cmdModify->setEnabled(false);
+    cmdDelete->setEnabled(false);
+}
+
+} // namespace kestrella

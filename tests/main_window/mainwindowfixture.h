@@ -1,0 +1,98 @@
+#pragma once
+
+#include "main_window/frmmain.h"
+#include "main_window/programlistmodel.h"
+#include "records/program.h"
+#include "support/testsupport.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+#include <memory>
+
+namespace kestrella::test {
+
+// A main window started on a fresh data file, with message boxes and the clock under the test's control.
+class MainWindowFixture
+{
+public:
+    QTemporaryDir dir;
+    ScriptedMessages messages;
+    FakeClock clock{QDate(2026, 3, 5)};
+    std::unique_ptr<frmMain> window;
+
+    QString dataFile() const { return dir.filePath(QStringLiteral("datReferral.mdb")); }
+
+    bool start(const QList<SeedRecord>& records)
+    {
+        createDatabase(dataFile(), records);
+        return startOnExistingFile();
+    }
+
+    bool startOnExistingFile()
+    {
+        window = std::make_unique<frmMain>(dir.path());
+        if (!window->Form_Load())
+            return false;
+        window->show();
+        return QTest::qWaitForWindowExposed(window.get());
+    }
+
+    template <typename T>
+    T* control(const char* name) const
+    {
+        T* found = window->findChild<T*>(QString::fromLatin1(name));
+        if (!found)
+            qFatal("no control %s", name);
+        return found;
+    }
+    QLineEdit* box(const char* name) const { return control<QLineEdit>(name); }
+    QToolButton* command(const char* name) const { return control<QToolButton>(name); }
+    QPushButton* button(const char* name) const { return control<QPushButton>(name); }
+    QComboBox* chooser(const char* name) const { return control<QComboBox>(name); }
+    QListView* list() const { return control<QListView>("lstPrograms"); }
+    QString count() const { return control<QLabel>("lblCount")->text(); }
+
+    QStringList listed() const
+    {
+        QStringList names;
+        for (int i = 0; i < window->programList().count(); ++i)
+            names << window->programList().at(i);
+        return names;
+    }
+
+    int selectedRow() const
+    {
+        const auto rows = list()->selectionModel()->selectedRows();
+        return rows.isEmpty() ? -1 : rows.first().row();
+    }
+
+    // Clicks the n-th entry carrying this name, as the user would.
+    void pick(const QString& name, int occurrence = 0)
+    {
+        const int row = int(listed().indexOf(name, 0)) + occurrence;
+        QVERIFY2(row >= occurrence, qPrintable(name));
+        const QModelIndex index = window->programList().index(row);
+        list()->scrollTo(index);
+        QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, list()->visualRect(index).center());
+    }
+
+    void chooseFilter(const QString& entry)
+    {
+        QComboBox* sort = chooser("cboSort");
+        sort->setCurrentIndex(sort->findText(entry));
+        emit sort->activated(sort->currentIndex());
+    }
+
+    void click(const char* name) { command(name)->click(); }
+
+    QString shownName() const { return box("txtProName")->text(); }
+};
+
+} // namespace kestrella::test
