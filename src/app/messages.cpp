@@ -26,6 +26,7 @@ public:
     MessageAnswer show(QWidget* parent, const Message& message) override
     {
         QMessageBox box(toQtIcon(message.icon), message.caption, message.prompt, QMessageBox::NoButton, parent);
+        box.setTextFormat(Qt::PlainText); // names and addresses are shown as typed, never as markup
         if (message.buttons == MessageButtons::Ok) {
             box.setStandardButtons(QMessageBox::Ok);
             box.exec();

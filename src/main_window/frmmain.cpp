@@ -268,20 +268,30 @@ void frmMain::bindFields()
 
 void frmMain::connectHandlers()
 {
-    // No failure may cross the event loop: each handler's own failures are shown and the program goes on.
-    auto on = [this](QAbstractButton* button, void (frmMain::*handler)()) {
-        connect(button, &QAbstractButton::clicked, this,
-                [this, handler] { runReported(this, [&] { (this->*handler)(); }); });
-    };
-    on(cmdAdd, &frmMain::cmdAdd_Click);
-    on(cmdSave, &frmMain::cmdSave_Click);
-    on(cmdModify, &frmMain::cmdModify_Click);
-    on(cmdCancel, &frmMain::cmdCancel_Click);
-    on(cmdDelete, &frmMain::cmdDelete_Click);
+    onClick(cmdAdd, &frmMain::cmdAdd_Click);
+    onClick(cmdSave, &frmMain::cmdSave_Click);
+    onClick(cmdModify, &frmMain::cmdModify_Click);
+    onClick(cmdCancel, &frmMain::cmdCancel_Click);
+    onClick(cmdDelete, &frmMain::cmdDelete_Click);
+    onClick(cmdLoginOpen, &frmMain::cmdLoginOpen_Click);
+    onClick(cmdRefOpen, &frmMain::cmdRefOpen_Click);
+    onClick(cmdStartOpen, &frmMain::cmdStartOpen_Click);
+    onClick(cmdHelp, &frmMain::cmdHelp_Click);
+    onClick(cmdCheckList, &frmMain::cmdCheckList_Click);
+    onClick(cmdResetLogin, &frmMain::cmdResetLogin_Click);
+    onClick(cmdAbout, &frmMain::cmdAbout_Click);
     connect(cboSort, &QComboBox::activated, this, [this] { runReported(this, [this] { cboSort_Click(); }); });
     connect(lstPrograms->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &frmMain::onListSelectionChanged);
     connect(lstPrograms, &QListView::clicked, this, &frmMain::onListClicked);
+}
+
+// No failure may cross the event loop: each handler's own failures are shown and the program goes on.
+template <typename Button>
+void frmMain::onClick(Button* button, void (frmMain::*handler)())
+{
+    connect(button, &QAbstractButton::clicked, this,
+            [this, handler] { runReported(this, [&] { (this->*handler)(); }); });
 }
 
 bool frmMain::Form_Load()

@@ -60,6 +60,17 @@ public:
     void cmdModify_Click();
     void cmdCancel_Click();
     void cmdDelete_Click();
+    void cmdLoginOpen_Click();
+    void cmdRefOpen_Click();
+    void cmdStartOpen_Click();
+    void cmdHelp_Click();
+    void cmdCheckList_Click();
+    void cmdResetLogin_Click();
+    void cmdAbout_Click();
+
+    // Pages on the home site.
+    static const QString HelpPage;
+    static const QString MasterListPage;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -84,6 +95,8 @@ private:
     void showPendingChangeMessage();
     void onListSelectionChanged();
     void onListClicked();
+    template <typename Button>
+    void onClick(Button* button, void (frmMain::*handler)());
 
     QString m_applicationFolder;
     DataSource* m_datProgram;
@@ -92,6 +105,7 @@ private:
     bool m_selectionChangedByPress = false;
     bool m_activatedOnce = false;
     QPointer<QWindow> m_otherWindowOfOurs;
+    QPointer<QWidget> m_aboutBox;
 
     // Controls, by their names.
     QToolButton* cmdAdd;
