@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMap>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -74,11 +75,18 @@ QString databaseWith(int records)
     static QTemporaryDir folder;
     static QMap<int, QString> made;
     if (!made.contains(records)) {
-        const QString path = QDir(folder.path()).filePath(QStringLiteral("programs-%1.mdb").arg(records));
+        const QDir dir(folder.path());
+        dir.mkdir(QString::number(records));
+        const QString path = dir.filePath(QStringLiteral("%1/datReferral.mdb").arg(records));
         generate(path, records);
         made.insert(records, path);
     }
     return made.value(records);
+}
+
+QString applicationFolderWith(int records)
+{
+    return QFileInfo(databaseWith(records)).absolutePath();
 }
 
 } // namespace kestrella::bench

@@ -8,5 +8,7 @@ namespace kestrella::bench {
 // names of 5 to 40 characters in mixed case, addresses of 40 to 80, comments of 0 to 500,
 // the ten types evenly spread.
 QString databaseWith(int records);
+// The application folder that holds that file as "datReferral.mdb".
+QString applicationFolderWith(int records);
 
 } // namespace kestrella::bench

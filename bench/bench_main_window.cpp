@@ -1,0 +1,152 @@
+// The main window's start-up, filter change and pick against floors measured in the same run.
+#include "benchdata.h"
+#include "main_window/frmmain.h"
+#include "main_window/programlistmodel.h"
+#include "records/program.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QListView>
+#include <QTest>
+
+#include <algorithm>
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+
+using namespace kestrella;
+
+namespace {
+
+void paintNow(QWidget& window)
+{
+    window.show();
+    window.repaint();
+    QCoreApplication::processEvents();
+}
+
+std::vector<QString> readNames(const QString& path, const char* sql)
+{
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db, sql, -1, &st, nullptr);
+    std::vector<QString> names;
+    while (sqlite3_step(st) == SQLITE_ROW)
+        names.push_back(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)),
+                                          sqlite3_column_bytes(st, 0)));
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    return names;
+}
+
+void chooseFilter(frmMain& window, const QString& entry)
+{
+    auto* sort = window.findChild<QComboBox*>(QStringLiteral("cboSort"));
+    sort->setCurrentIndex(sort->findText(entry));
+    window.cboSort_Click();
+    window.findChild<QListView*>(QStringLiteral("lstPrograms"))->repaint();
+}
+
+} // namespace
+
+// Floor: the same window with nothing loaded, shown and painted.
+static void BM_BareWindowShown(benchmark::State& state)
+{
+    for (auto _ : state) {
+        frmMain window(QStringLiteral("/nonexistent"));
+        paintNow(window);
+    }
+}
+
+static void BM_StartUpToPaintedList(benchmark::State& state)
+{
+    const QString folder = bench::applicationFolderWith(int(state.range(0)));
+    for (auto _ : state) {
+        frmMain window(folder);
+        window.Form_Load();
+        paintNow(window);
+    }
+}
+
+// Floor: the scan of every name plus a sort without regard to case.
+static void BM_ScanAndSortNames(benchmark::State& state)
+{
+    const QString path = bench::databaseWith(int(state.range(0)));
+    for (auto _ : state) {
+        auto names = readNames(path, "select ProName from [Programs];");
+        std::stable_sort(names.begin(), names.end(), listsBefore);
+        benchmark::DoNotOptimize(names.data());
+    }
+}
+
+// Floor: the filtered query for one type plus the sort of its names.
+static void BM_FilteredQueryAndSort(benchmark::State& state)
+{
+    const QString path = bench::databaseWith(int(state.range(0)));
+    for (auto _ : state) {
+        auto names = readNames(path, "select ProName from [Programs] where[ProType] = 'Other';");
+        std::stable_sort(names.begin(), names.end(), listsBefore);
+        benchmark::DoNotOptimize(names.data());
+    }
+}
+
+static void BM_FilterToOneType(benchmark::State& state)
+{
+    frmMain window(bench::applicationFolderWith(int(state.range(0))));
+    window.Form_Load();
+    paintNow(window);
+    for (auto _ : state) {
+        chooseFilter(window, QStringLiteral("Other"));
+        state.PauseTiming();
+        chooseFilter(window, ListAllEntry);
+        state.ResumeTiming();
+    }
+}
+
+static void BM_FilterBackToListAll(benchmark::State& state)
+{
+    frmMain window(bench::applicationFolderWith(int(state.range(0))));
+    window.Form_Load();
+    paintNow(window);
+    for (auto _ : state) {
+        state.PauseTiming();
+        chooseFilter(window, QStringLiteral("Other"));
+        state.ResumeTiming();
+        chooseFilter(window, ListAllEntry);
+    }
+}
+
+static void BM_PickAName(benchmark::State& state)
+{
+    frmMain window(bench::applicationFolderWith(int(state.range(0))));
+    window.Form_Load();
+    paintNow(window);
+    auto* list = window.findChild<QListView*>(QStringLiteral("lstPrograms"));
+    const int rows = window.programList().count();
+    int row = 0;
+    for (auto _ : state) {
+        row = (row + 7919) % rows;
+        list->setCurrentIndex(window.programList().index(row));
+        window.repaint();
+    }
+}
+
+#define SIZES Arg(1000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)
+BENCHMARK(BM_BareWindowShown)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StartUpToPaintedList)->SIZES;
+BENCHMARK(BM_ScanAndSortNames)->SIZES;
+BENCHMARK(BM_FilteredQueryAndSort)->SIZES;
+BENCHMARK(BM_FilterToOneType)->SIZES;
+BENCHMARK(BM_FilterBackToListAll)->SIZES;
+BENCHMARK(BM_PickAName)->SIZES;
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
