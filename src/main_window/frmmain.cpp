@@ -280,6 +280,7 @@ void frmMain::connectHandlers()
     onClick(cmdCheckList, &frmMain::cmdCheckList_Click);
     onClick(cmdResetLogin, &frmMain::cmdResetLogin_Click);
     onClick(cmdAbout, &frmMain::cmdAbout_Click);
+    onClick(cmdExit, &frmMain::cmdExit_Click);
     connect(cboSort, &QComboBox::activated, this, [this] { runReported(this, [this] { cboSort_Click(); }); });
     connect(lstPrograms->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &frmMain::onListSelectionChanged);

@@ -67,6 +67,7 @@ public:
     void cmdCheckList_Click();
     void cmdResetLogin_Click();
     void cmdAbout_Click();
+    void cmdExit_Click();
 
     // Pages on the home site.
     static const QString HelpPage;

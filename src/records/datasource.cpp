@@ -3,6 +3,7 @@
 #include "records/program.h"
 #include "records/sqlite.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -43,7 +44,7 @@ ParsedSource parseRecordSource(const QString& source)
     }
     if (const auto m = tableOnly.match(source); m.hasMatch()) {
         const QString table = m.captured(1);
-        return {table, QStringLiteral("select rowid from ") + table};
+        return {table, QStringLiteral("select rowid, * from ") + table};
     }
     throw StoreError(SQLITE_ERROR,
                      QStringLiteral("The record source is not a table or a select statement: %1").arg(source));
@@ -259,6 +260,9 @@ void DataSource::openIfNeeded()
     const QByteArray path = QFile::encodeName(m_databaseName);
     const QFileInfo info(m_databaseName);
     const bool fresh = !info.exists() || (info.isFile() && info.size() == 0);
+    if (fresh && !m_createIfMissing)
+        throw StoreError(SQLITE_CANTOPEN, QStringLiteral("unable to open database file: %1 is missing or empty")
+                                              .arg(QDir::toNativeSeparators(m_databaseName)));
     if (!info.exists()) {
         // Owner-only from the first byte: the file holds passwords in clear.
         const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
@@ -304,10 +308,13 @@ void DataSource::addMissingIndexes()
     m_indexesChecked = true;
     if (sqlite3_db_readonly(m_db, "main") == 1)
         return;
-    // Speed only: a file that cannot take them (locked, read-only) works without them.
+    // Speed only: a file that cannot take them now (locked, read-only) works without them, and no one
+    // waits for a lock to get them.
+    sqlite3_busy_timeout(m_db, 0);
     for (const QString& index : programsIndexes()) {
         resumeNext([&] { execute(m_db, index.toUtf8().constData()); });
     }
+    sqlite3_busy_timeout(m_db, BusyTimeoutMs);
 }
 
 void DataSource::prepareRowStatements(const QString& table)

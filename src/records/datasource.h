@@ -117,6 +117,9 @@ public:
         DataSource& m_source;
     };
 
+    // Whether a missing or zero-byte file is made into a new, empty database (the first run) or refused.
+    void setCreateIfMissing(bool create) { m_createIfMissing = create; }
+
     // Fields every record source of this store must carry; a file lacking one is refused at refresh.
     void setRequiredFields(const QStringList& fields) { m_requiredFields = fields; }
 
@@ -162,6 +165,7 @@ private:
     QStringList m_requiredFields;
     sqlite3* m_db = nullptr;
     bool m_indexesChecked = false;
+    bool m_createIfMissing = true;
 
     // The open record set.
     bool m_open = false;

@@ -125,6 +125,24 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(StoreError, s.recordset().fields("ProName").value());
     }
 
+    void indexesNeverChangeTheStoresOwnOrder()
+    {
+        const QString path = m_dir.filePath("order.mdb");
+        createDatabase(path, {{"Zed"}, {std::nullopt}, {"alpha"}, {"Mid"}});
+        for (const QString& source : {QString(ProgramsTable), selectAllStatement()}) {
+            DataSource s;
+            s.setDatabaseName(path);
+            s.setRecordSource(source);
+            s.refresh(); // the first open adds the indexes
+            s.refresh();
+            QStringList names;
+            for (s.recordset().moveFirst(); !s.recordset().eof(); s.recordset().moveNext())
+                names << s.recordset().fields("ProName").value().value_or("(none)");
+            QCOMPARE(names, QStringList({"Zed", "(none)", "alpha", "Mid"}));
+        }
+        QFile::remove(path);
+    }
+
     void pagedReadsFollowTheKeysetAcrossGaps()
     {
         // Enough rows for several pages, with holes in the rowids, read through a filtered source.

@@ -1,0 +1,199 @@
+#include "shutdown/frmclosing.h"
+
+#include "app/twips.h"
+#include "records/datasource.h"
+#include "records/program.h"
+
+#include <QFont>
+#include <QIcon>
+#include <QLabel>
+#include <QPixmap>
+#include <QScreen>
+#include <QShowEvent>
+#include <QTimer>
+
+namespace kestrella {
+namespace {
+
+int tickIntervalMs = 1000;
+
+const QString StatusAtLoad = QStringLiteral("Closing....");
+const QString StatusChecking = QStringLiteral("Checking ");
+const QString StatusDone = QStringLiteral("Done!");
+const QString StatusCleaned = QStringLiteral("Cleaning Data");
+const QString CountAtLoad = QStringLiteral("1");
+const QString LastCount = QStringLiteral("10");
+
+// A null icon would let the application's icon through; this window shows none.
+QIcon noIcon()
+{
+    QIcon icon;
+    for (int size : {16, 32, 48}) {
+        QPixmap blank(size, size);
+        blank.fill(Qt::transparent);
+        icon.addPixmap(blank);
+    }
+    return icon;
+}
+
+QLabel* makeLabel(QWidget* parent, const QString& name, const QString& caption)
+{
+    auto* label = new QLabel(caption, parent);
+    label->setObjectName(name);
+    // Names come from the user's records: show them as typed, never as markup.
+    label->setTextFormat(Qt::PlainText);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return label;
+}
+
+} // namespace
+
+frmClosing::frmClosing(const QString& applicationFolder, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+    , m_applicationFolder(applicationFolder)
+{
+    setObjectName(QStringLiteral("frmClosing"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("Closing Database"));
+    setWindowIcon(noIcon());
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSizeF(9.75);
+    font.setBold(true);
+    setFont(font);
+    createControls();
+    placeControls();
+}
+
+void frmClosing::setTickInterval(int ms)
+{
+    tickIntervalMs = ms;
+}
+
+int frmClosing::tickInterval()
+{
+    return tickIntervalMs;
+}
+
+void frmClosing::createControls()
+{
+    lblStatus = makeLabel(this, QStringLiteral("lblStatus"), StatusAtLoad);
+    lblcount = makeLabel(this, QStringLiteral("lblcount"), CountAtLoad);
+
+    datClose = new DataSource(this);
+    datClose->setObjectName(QStringLiteral("datClose"));
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(tickIntervalMs);
+    connect(Timer1, &QTimer::timeout, this, &frmClosing::Timer1_Timer);
+}
+
+void frmClosing::placeControls()
+{
+    setFixedSize(twipsToPixels(2805), twipsToPixels(570));
+    struct Placement
+    {
+        QWidget* control;
+        int left, top, width, height;
+    };
+    // lblStatus is wider than the window on purpose: a long status is cut at the window's edge.
+    const Placement placements[] = {
+        {lblStatus, 0, 0, 4695, 375},
+        {lblcount, 0, 240, 495, 375},
+    };
+    for (const Placement& p : placements)
+        p.control->setGeometry(twipsRect(p.left, p.top, p.width, p.height));
+}
+
+void frmClosing::centreOnScreen()
+{
+    const QScreen* where = screen();
+    if (!where)
+        return;
+    // The frame may not be known before the window is first shown; then the client area is centred.
+    QRect frame = frameGeometry();
+    frame.moveCenter(where->availableGeometry().center());
+    move(frame.topLeft());
+}
+
+void frmClosing::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (m_opened)
+        return;
+    m_opened = true;
+    centreOnScreen();
+    // Started before the walk so that a long walk does not delay the first tick, and only now so that
+    // no tick can come before the walk.
+    Timer1->start();
+    ClosingWalk();
+}
+
+void frmClosing::ClosingWalk()
+{
+    const QString path = m_applicationFolder + QStringLiteral("/datReferral.mdb");
+    try {
+        // On the way out there is nothing to clean in a missing file, and nothing should be made.
+        datClose->setCreateIfMissing(false);
+        datClose->setDatabaseName(path);
+        datClose->setRecordSource(ProgramsTable);
+        datClose->refresh();
+        Recordset& records = datClose->recordset();
+        records.moveLast();
+        const qint64 count = records.recordCount();
+        records.moveFirst();
+        Field name = records.fields(ProgramFields::Name);
+        for (qint64 i = 0; i < count; ++i) {
+            const FieldValue current = name.value();
+            if (!current) {
+                removeCurrentRecord();
+                return;
+            }
+            // Nothing is painted until the walk ends, so a long table costs only the text itself.
+            lblStatus->setText(StatusChecking + *current);
+            records.moveNext();
+        }
+    } catch (const std::exception&) {
+        // Missing, locked, not a database, or an empty table: nothing is removed.
+        lblStatus->setText(StatusCleaned);
+        return;
+    }
+    lblStatus->setText(StatusDone);
+}
+
+void frmClosing::removeCurrentRecord()
+{
+    auto showFailure = [this](const QString& reason) {
+        const QString status = QStringLiteral("Cleaning failed. %1").arg(reason);
+        lblStatus->setText(status);
+        // The label is cut at the window's edge; the whole reason stays one hover away.
+        lblStatus->setToolTip(status);
+    };
+    try {
+        datClose->recordset().deleteCurrent();
+        lblStatus->setText(StatusCleaned);
+    } catch (const AppError& error) {
+        showFailure(QStringLiteral("Error %1: %2").arg(QString::number(error.number()), error.text()));
+    } catch (const std::exception& error) {
+        showFailure(QString::fromStdString(error.what()));
+    }
+}
+
+void frmClosing::Timer1_Timer()
+{
+    if (lblStatus->text() == StatusDone) {
+        unload();
+        return;
+    }
+    lblcount->setText(QString::number(lblcount->text().toInt() + 1));
+    if (lblcount->text() == LastCount)
+        unload();
+}
+
+void frmClosing::unload()
+{
+    Timer1->stop();
+    close();
+}
+
+} // namespace kestrella
