@@ -86,6 +86,7 @@ frmMain::frmMain(const QString& applicationFolder, QWidget* parent)
     setWindowIcon(icon);
     setFixedSize(twipsToPixels(10080), twipsToPixels(6330));
     m_datProgram->setObjectName(QStringLiteral("datProgram"));
+    m_datProgram->setPrefetchedField(ProgramFields::Name);
     createControls();
     placeControls();
     setTabOrder();

@@ -25,29 +25,46 @@ constexpr int BusyTimeoutMs = 2000;
 struct ParsedSource
 {
     QString table;
-    QString keysetSql;
+    QString tail; // what follows the table name, without the closing semicolon
 };
 
-// A record source is a table name or "select * from <table> ...". The keyset query asks the same
-// statement for rowids only, so the record set keeps the statement's own order and filter.
+// A record source is a table name or "select * from <table> ...".
 ParsedSource parseRecordSource(const QString& source)
 {
     static const QString identifier = QStringLiteral(R"((\[[^\]]*\]|[A-Za-z_][A-Za-z0-9_]*))");
-    static const QRegularExpression selectAll(
-        QStringLiteral(R"(^\s*select\s+\*\s+from\s+)") + identifier + QStringLiteral("(.*)$"),
-        QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression selectAll(QStringLiteral(R"(^\s*select\s+\*\s+from\s+)") + identifier +
+                                                  QStringLiteral(R"((.*?)[\s;]*$)"),
+                                              QRegularExpression::CaseInsensitiveOption |
+                                                  QRegularExpression::DotMatchesEverythingOption);
     static const QRegularExpression tableOnly(QStringLiteral(R"(^\s*)") + identifier + QStringLiteral(R"(\s*;?\s*$)"));
-    if (const auto m = selectAll.match(source); m.hasMatch()) {
-        const QString table = m.captured(1);
-        // "select rowid, *" keeps the plan, and so the order, of the statement as written.
-        return {table, QStringLiteral("select rowid, * from ") + table + m.captured(2)};
-    }
-    if (const auto m = tableOnly.match(source); m.hasMatch()) {
-        const QString table = m.captured(1);
-        return {table, QStringLiteral("select rowid, * from ") + table};
-    }
+    if (const auto m = selectAll.match(source); m.hasMatch())
+        return {m.captured(1), m.captured(2)};
+    if (const auto m = tableOnly.match(source); m.hasMatch())
+        return {m.captured(1), QString()};
     throw StoreError(SQLITE_ERROR,
                      QStringLiteral("The record source is not a table or a select statement: %1").arg(source));
+}
+
+// The keyset asks the same statement for rowids (and the one field a walk reads). Rows come in the
+// store's own order, the order they were stored in, unless the statement asks for another: an index
+// that speeds a statement up never reorders its records.
+QString keysetStatement(const ParsedSource& source, const QString& prefetchedColumn)
+{
+    static const QRegularExpression orderBy(QStringLiteral(R"(\border\s+by\b)"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    QString sql = QStringLiteral("select rowid");
+    if (!prefetchedColumn.isEmpty())
+        sql += QStringLiteral(", [%1]").arg(prefetchedColumn);
+    sql += QStringLiteral(" from ") + source.table + source.tail;
+    if (!source.tail.contains(orderBy))
+        sql += QStringLiteral(" order by rowid");
+    return sql;
+}
+
+qint64 dataVersion(sqlite3* db)
+{
+    SqliteStatement version(db, QStringLiteral("PRAGMA data_version"));
+    return version.step() ? version.int64(0) : -1;
 }
 
 StoreError notOpen()
@@ -107,6 +124,7 @@ void Recordset::deleteCurrent()
     SqliteStatement remove(s.m_db, QStringLiteral("delete from %1 where rowid = ?1").arg(s.m_table));
     remove.bind(1, *key);
     remove.step();
+    ++s.m_writes;
     s.m_keys.erase(s.m_keys.begin() + s.m_position);
     s.m_currentDeleted = true;
     s.m_written.clear();
@@ -342,16 +360,17 @@ void DataSource::refresh()
     storePending();
     openIfNeeded();
     const ParsedSource parsed = parseRecordSource(m_recordSource);
-    std::vector<qint64> keys;
-    {
-        SqliteStatement keyset(m_db, parsed.keysetSql);
-        ResetOnExit guard{keyset};
-        while (keyset.step())
-            keys.push_back(keyset.int64(0));
-    }
     prepareRowStatements(parsed.table);
+    const int prefetched = m_prefetchedField.isEmpty() ? -1 : int(m_fields.indexOf(m_prefetchedField));
+    const QString sql = keysetStatement(parsed, prefetched < 0 ? QString() : m_fields.at(prefetched));
+    // Reading the set again when nothing can have changed it (same statement, no write here or by
+    // anyone else since) would only cost a walk over the whole file.
+    const qint64 version = dataVersion(m_db);
+    if (!m_open || sql != m_keysetSql || version != m_keysetDataVersion || m_writes != m_keysetWrites)
+        readKeyset(sql, prefetched);
+    m_keysetDataVersion = version;
+    m_keysetWrites = m_writes;
     m_open = true;
-    m_keys = std::move(keys);
     m_position = 0;
     m_currentDeleted = false;
     m_adding = false;
@@ -360,6 +379,43 @@ void DataSource::refresh()
     showCurrent();
     if (!m_indexesChecked)
         addMissingIndexes();
+}
+
+void DataSource::readKeyset(const QString& sql, int prefetchedField)
+{
+    std::vector<qint64> keys;
+    PrefetchedColumn column;
+    column.field = prefetchedField;
+    {
+        SqliteStatement keyset(m_db, sql);
+        ResetOnExit guard{keyset};
+        while (keyset.step()) {
+            keys.push_back(keyset.int64(0));
+            if (prefetchedField >= 0)
+                column.append(keyset.handle());
+        }
+    }
+    m_keys = std::move(keys);
+    m_prefetched = std::move(column);
+    m_keysetSql = sql;
+}
+
+void DataSource::PrefetchedColumn::append(sqlite3_stmt* statement)
+{
+    const bool null = sqlite3_column_type(statement, 1) == SQLITE_NULL;
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, 1));
+    const int length = null ? 0 : sqlite3_column_bytes(statement, 1);
+    bytes.insert(bytes.end(), text, text + length);
+    ends.push_back(qint64(bytes.size()));
+    isNull.push_back(null);
+}
+
+FieldValue DataSource::PrefetchedColumn::value(qint64 position) const
+{
+    if (isNull[size_t(position)])
+        return std::nullopt;
+    const qint64 begin = position == 0 ? 0 : ends[size_t(position - 1)];
+    return QString::fromUtf8(bytes.data() + begin, ends[size_t(position)] - begin);
 }
 
 void DataSource::updateControls()
@@ -403,6 +459,9 @@ std::optional<qint64> DataSource::currentKey() const
 
 void DataSource::invalidateCaches()
 {
+    // Positions shift or values change after a write here: the walk's column is read afresh.
+    if (m_writes != m_keysetWrites)
+        m_prefetched = PrefetchedColumn();
     for (ColumnPage& page : m_columns)
         page.start = -1;
     m_rowKey.reset();
@@ -427,6 +486,8 @@ bool DataSource::loadRow(qint64 key)
 
 FieldValue DataSource::pagedValue(qint64 position, int field)
 {
+    if (field == m_prefetched.field)
+        return m_prefetched.value(position);
     ColumnPage& page = m_columns[size_t(field)];
     if (page.start < 0 || position < page.start || position >= page.start + qint64(page.values.size())) {
         const qint64 start = position - position % PageSize;
@@ -592,6 +653,7 @@ void DataSource::writeRow(const std::map<int, FieldValue>& values)
                 throw StoreError::recordDeleted();
         }
         execute(m_db, "COMMIT");
+        ++m_writes;
     } catch (...) {
         if (sqlite3_get_autocommit(m_db) == 0)
             sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);

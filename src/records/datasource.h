@@ -15,6 +15,7 @@
 class QLineEdit;
 class QPlainTextEdit;
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace kestrella {
 
@@ -120,6 +121,10 @@ public:
     // Whether a missing or zero-byte file is made into a new, empty database (the first run) or refused.
     void setCreateIfMissing(bool create) { m_createIfMissing = create; }
 
+    // The field a walk over the whole set reads (the list's names): it is read with the set itself, so
+    // the walk costs no second pass over the file.
+    void setPrefetchedField(const QString& field) { m_prefetchedField = field; }
+
     // Fields every record source of this store must carry; a file lacking one is refused at refresh.
     void setRequiredFields(const QStringList& fields) { m_requiredFields = fields; }
 
@@ -141,6 +146,7 @@ private:
     void createEmptyDatabase();
     void addMissingIndexes();
     void prepareRowStatements(const QString& table);
+    void readKeyset(const QString& sql, int prefetchedField);
     int fieldIndex(const QString& name) const;
     std::optional<qint64> currentKey() const;
     FieldValue pagedValue(qint64 position, int field);
@@ -172,6 +178,23 @@ private:
     QString m_table;
     QStringList m_fields;
     std::vector<qint64> m_keys;
+    QString m_keysetSql;
+    qint64 m_keysetDataVersion = -1;
+    quint64 m_writes = 0;
+    quint64 m_keysetWrites = 0;
+    QString m_prefetchedField;
+
+    // One field of every record in the set, packed as UTF-8 text.
+    struct PrefetchedColumn
+    {
+        int field = -1;
+        std::vector<char> bytes;
+        std::vector<qint64> ends;
+        std::vector<bool> isNull;
+        void append(sqlite3_stmt* statement);
+        FieldValue value(qint64 position) const;
+    };
+    PrefetchedColumn m_prefetched;
     qint64 m_position = 0;         // index into m_keys; == size() is past the end
     bool m_currentDeleted = false; // m_position then names the record after the deleted one
     bool m_adding = false;
