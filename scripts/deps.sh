@@ -1,12 +1,21 @@
 #!/usr/bin/env bash
-# Installs the Debian packages Kestrella needs to build, run and test, when any is missing.
+# Installs the Debian packages Kestrella needs, when any is missing: those to build and run it, and
+# with "test" also those its test suite drives it with (a virtual X server, the accessibility bus,
+# pointer events, the desktop-file and AppStream checkers).
 set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config
-    qt6-base-dev libgl-dev libsqlite3-dev libglib2.0-dev libbenchmark-dev
+    qt6-base-dev libgl-dev libsqlite3-dev libglib2.0-dev libbenchmark-dev mdbtools-dev
     fonts-liberation shared-mime-info
 )
+if [ "${1:-}" = "test" ]; then
+    packages+=(
+        xvfb xauth xdotool x11-utils imagemagick
+        dbus dbus-x11 at-spi2-core python3-gi python3-pyatspi
+        desktop-file-utils appstream
+    )
+fi
 
 missing=()
 for p in "${packages[@]}"; do

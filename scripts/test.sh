@@ -13,7 +13,7 @@ if [ "${1:-}" = "--sanitize" ]; then
     export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 fi
 
-scripts/deps.sh
+scripts/deps.sh test
 cmake -S . -B "$build" -G Ninja "${options[@]}"
 cmake --build "$build" -j "$(nproc)"
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
