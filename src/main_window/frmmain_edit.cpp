@@ -98,8 +98,10 @@ void frmMain::carryChooserPicks()
     // chooser has an entry picked, so a value the user never saw picked is never written.
     const std::pair<QComboBox*, QLineEdit*> pairs[] = {{cboRateit, txtRateit}, {cboType, txtType}};
     for (const auto& [chooser, box] : pairs) {
-        if (!EditingExisting || chooser->currentIndex() >= 0)
+        if (!EditingExisting || chooser->currentIndex() >= 0) {
             box->setText(chooser->currentText());
+            box->home(false);
+        }
     }
 }
 

@@ -731,7 +731,11 @@ void DataSource::bind(QLineEdit* box, const QString& field)
 {
     box->setMaxLength(INT_MAX); // never cut a stored value on display and write it back shorter
     addBinding(
-        box, field, [box] { return box->text(); }, [box](const QString& t) { box->setText(t); });
+        box, field, [box] { return box->text(); },
+        [box](const QString& t) {
+            box->setText(t);
+            box->home(false); // show a long value from its start
+        });
     connect(box, &QLineEdit::textChanged, this, &DataSource::markTyped);
 }
 
