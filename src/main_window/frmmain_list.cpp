@@ -61,6 +61,24 @@ void frmMain::FillProgramList()
     resumeNext([&] { count = rs.recordCount(); });
     resumeNext([&] { rs.moveFirst(); });
     std::vector<QString> names;
+    if (auto inOrder = rs.prefetchedInListOrder()) {
+        // The names came with the set, already in list order: the walk would only leave the set past
+        // its last record.
+        names = std::move(*inOrder);
+        resumeNext([&] { rs.moveLast(); });
+        resumeNext([&] { rs.moveNext(); });
+    } else {
+        names = walkNames(count);
+    }
+    m_programList->setNames(std::move(names));
+    lblCount->setText(QString::number(count));
+    lblCount->adjustSize();
+}
+
+std::vector<QString> frmMain::walkNames(qint64 count)
+{
+    Recordset& rs = m_datProgram->recordset();
+    std::vector<QString> names;
     names.reserve(size_t(count));
     std::optional<Field> name;
     resumeNext([&] { name = rs.fields(ProgramFields::Name); });
@@ -72,9 +90,7 @@ void frmMain::FillProgramList()
         });
         resumeNext([&] { rs.moveNext(); });
     }
-    m_programList->setNames(std::move(names));
-    lblCount->setText(QString::number(count));
-    lblCount->adjustSize();
+    return names;
 }
 
 void frmMain::lstPrograms_Click()

@@ -1,14 +1,12 @@
 #pragma once
 
+#include "records/program.h"
+
 #include <QAbstractListModel>
 #include <QString>
 #include <vector>
 
 namespace kestrella {
-
-// The one order of the program list: names without regard to case. Equal names keep the order they
-// came in, so a name inserted by Save lands where a rebuild of the list would put it.
-bool listsBefore(const QString& a, const QString& b);
 
 // The names of lstPrograms, always kept in list order.
 class ProgramListModel : public QAbstractListModel

@@ -12,6 +12,7 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <numeric>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
@@ -32,10 +33,9 @@ struct ParsedSource
 ParsedSource parseRecordSource(const QString& source)
 {
     static const QString identifier = QStringLiteral(R"((\[[^\]]*\]|[A-Za-z_][A-Za-z0-9_]*))");
-    static const QRegularExpression selectAll(QStringLiteral(R"(^\s*select\s+\*\s+from\s+)") + identifier +
-                                                  QStringLiteral(R"((.*?)[\s;]*$)"),
-                                              QRegularExpression::CaseInsensitiveOption |
-                                                  QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression selectAll(
+        QStringLiteral(R"(^\s*select\s+\*\s+from\s+)") + identifier + QStringLiteral(R"((.*?)[\s;]*$)"),
+        QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
     static const QRegularExpression tableOnly(QStringLiteral(R"(^\s*)") + identifier + QStringLiteral(R"(\s*;?\s*$)"));
     if (const auto m = selectAll.match(source); m.hasMatch())
         return {m.captured(1), m.captured(2)};
@@ -45,20 +45,28 @@ ParsedSource parseRecordSource(const QString& source)
                      QStringLiteral("The record source is not a table or a select statement: %1").arg(source));
 }
 
-// The keyset asks the same statement for rowids (and the one field a walk reads). Rows come in the
-// store's own order, the order they were stored in, unless the statement asks for another: an index
-// that speeds a statement up never reorders its records.
-QString keysetStatement(const ParsedSource& source, const QString& prefetchedColumn)
+bool asksForAnOrder(const ParsedSource& source)
 {
     static const QRegularExpression orderBy(QStringLiteral(R"(\border\s+by\b)"),
                                             QRegularExpression::CaseInsensitiveOption);
+    return source.tail.contains(orderBy);
+}
+
+// The keyset asks the same statement for rowids, and for the one field a walk reads. Records keep the
+// store's own order, the order they were stored in, unless the statement asks for another: an index
+// that speeds a statement up never reorders them. The walk's field is read in its own order, without
+// regard to case, so an index on it answers the whole statement without a pass over the table.
+QString keysetStatement(const ParsedSource& source, const QString& prefetchedColumn)
+{
     QString sql = QStringLiteral("select rowid");
     if (!prefetchedColumn.isEmpty())
         sql += QStringLiteral(", [%1]").arg(prefetchedColumn);
     sql += QStringLiteral(" from ") + source.table + source.tail;
-    if (!source.tail.contains(orderBy))
-        sql += QStringLiteral(" order by rowid");
-    return sql;
+    if (asksForAnOrder(source))
+        return sql;
+    if (prefetchedColumn.isEmpty())
+        return sql + QStringLiteral(" order by rowid");
+    return sql + QStringLiteral(" order by [%1] collate nocase, rowid").arg(prefetchedColumn);
 }
 
 qint64 dataVersion(sqlite3* db)
@@ -367,7 +375,7 @@ void DataSource::refresh()
     // anyone else since) would only cost a walk over the whole file.
     const qint64 version = dataVersion(m_db);
     if (!m_open || sql != m_keysetSql || version != m_keysetDataVersion || m_writes != m_keysetWrites)
-        readKeyset(sql, prefetched);
+        readKeyset(sql, prefetched, prefetched >= 0 && !asksForAnOrder(parsed));
     m_keysetDataVersion = version;
     m_keysetWrites = m_writes;
     m_open = true;
@@ -381,7 +389,7 @@ void DataSource::refresh()
         addMissingIndexes();
 }
 
-void DataSource::readKeyset(const QString& sql, int prefetchedField)
+void DataSource::readKeyset(const QString& sql, int prefetchedField, bool inFieldOrder)
 {
     std::vector<qint64> keys;
     PrefetchedColumn column;
@@ -395,9 +403,60 @@ void DataSource::readKeyset(const QString& sql, int prefetchedField)
                 column.append(keyset.handle());
         }
     }
+    if (inFieldOrder) {
+        // The records themselves keep the store's order: rowid order.
+        column.rowids = keys;
+        column.slotOfPosition.resize(keys.size());
+        std::iota(column.slotOfPosition.begin(), column.slotOfPosition.end(), 0u);
+        std::sort(column.slotOfPosition.begin(), column.slotOfPosition.end(),
+                  [&](quint32 a, quint32 b) { return keys[a] < keys[b]; });
+        std::vector<qint64> ordered(keys.size());
+        for (size_t p = 0; p < keys.size(); ++p)
+            ordered[p] = keys[column.slotOfPosition[p]];
+        keys = std::move(ordered);
+    }
     m_keys = std::move(keys);
     m_prefetched = std::move(column);
     m_keysetSql = sql;
+}
+
+std::optional<std::vector<QString>> Recordset::prefetchedInListOrder() const
+{
+    const auto& column = m_source.m_prefetched;
+    if (!m_source.m_open || column.field < 0 || column.rowids.empty() != m_source.m_keys.empty() ||
+        column.slotOfPosition.size() != m_source.m_keys.size())
+        return std::nullopt;
+    std::vector<QString> values;
+    std::vector<qint64> rowids;
+    values.reserve(column.rowids.size());
+    rowids.reserve(column.rowids.size());
+    for (size_t slot = 0; slot < column.rowids.size(); ++slot) {
+        if (auto value = column.value(qint64(slot))) {
+            values.push_back(std::move(*value));
+            rowids.push_back(column.rowids[slot]);
+        }
+    }
+    // The database folds case for ASCII only; where its order and the list's differ, the list's wins,
+    // equal values keeping the store's order.
+    for (size_t i = 1; i < values.size(); ++i) {
+        if (listsBefore(values[i - 1], values[i]))
+            continue;
+        if (!listsBefore(values[i], values[i - 1]) && rowids[i - 1] < rowids[i])
+            continue;
+        std::vector<size_t> order(values.size());
+        std::iota(order.begin(), order.end(), size_t(0));
+        std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+            if (listsBefore(values[a], values[b]))
+                return true;
+            return !listsBefore(values[b], values[a]) && rowids[a] < rowids[b];
+        });
+        std::vector<QString> sorted;
+        sorted.reserve(values.size());
+        for (size_t k : order)
+            sorted.push_back(values[k]);
+        return sorted;
+    }
+    return values;
 }
 
 void DataSource::PrefetchedColumn::append(sqlite3_stmt* statement)
@@ -408,6 +467,11 @@ void DataSource::PrefetchedColumn::append(sqlite3_stmt* statement)
     bytes.insert(bytes.end(), text, text + length);
     ends.push_back(qint64(bytes.size()));
     isNull.push_back(null);
+}
+
+FieldValue DataSource::PrefetchedColumn::valueAt(qint64 position) const
+{
+    return value(slotOfPosition.empty() ? position : qint64(slotOfPosition[size_t(position)]));
 }
 
 FieldValue DataSource::PrefetchedColumn::value(qint64 position) const
@@ -487,7 +551,7 @@ bool DataSource::loadRow(qint64 key)
 FieldValue DataSource::pagedValue(qint64 position, int field)
 {
     if (field == m_prefetched.field)
-        return m_prefetched.value(position);
+        return m_prefetched.valueAt(position);
     ColumnPage& page = m_columns[size_t(field)];
     if (page.start < 0 || position < page.start || position >= page.start + qint64(page.values.size())) {
         const qint64 start = position - position % PageSize;

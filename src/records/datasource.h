@@ -59,6 +59,9 @@ public:
     Bookmark bookmark() const;
     void setBookmark(Bookmark bookmark);
     Field fields(const QString& name);
+    // Every value the prefetched field holds in the set (no-value entries left out), in list order
+    // (see listsBefore), or nothing when the set was not read that way.
+    std::optional<std::vector<QString>> prefetchedInListOrder() const;
     // Stores the current record's pending changes now, in one transaction.
     void update();
 
@@ -146,7 +149,7 @@ private:
     void createEmptyDatabase();
     void addMissingIndexes();
     void prepareRowStatements(const QString& table);
-    void readKeyset(const QString& sql, int prefetchedField);
+    void readKeyset(const QString& sql, int prefetchedField, bool inFieldOrder);
     int fieldIndex(const QString& name) const;
     std::optional<qint64> currentKey() const;
     FieldValue pagedValue(qint64 position, int field);
@@ -184,15 +187,19 @@ private:
     quint64 m_keysetWrites = 0;
     QString m_prefetchedField;
 
-    // One field of every record in the set, packed as UTF-8 text.
+    // One field of every record in the set, packed as UTF-8 text, in slots: the field's own order when
+    // it was read that way (slotOfPosition then maps a record's position to its slot), else the set's.
     struct PrefetchedColumn
     {
         int field = -1;
         std::vector<char> bytes;
         std::vector<qint64> ends;
         std::vector<bool> isNull;
+        std::vector<qint64> rowids;
+        std::vector<quint32> slotOfPosition;
         void append(sqlite3_stmt* statement);
-        FieldValue value(qint64 position) const;
+        FieldValue value(qint64 slot) const;
+        FieldValue valueAt(qint64 position) const;
     };
     PrefetchedColumn m_prefetched;
     qint64 m_position = 0;         // index into m_keys; == size() is past the end

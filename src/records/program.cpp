@@ -58,7 +58,36 @@ QString programsTableSchema()
 
 QStringList programsIndexes()
 {
-    return {QStringLiteral("CREATE INDEX IF NOT EXISTS ProgramsByName ON Programs (ProName)")};
+    return {QStringLiteral("CREATE INDEX IF NOT EXISTS ProgramsByName ON Programs (ProName)"),
+            QStringLiteral("CREATE INDEX IF NOT EXISTS ProgramsByListName ON Programs (ProName COLLATE NOCASE)"),
+            QStringLiteral("CREATE INDEX IF NOT EXISTS ProgramsByTypeAndListName ON Programs "
+                           "(ProType, ProName COLLATE NOCASE)")};
+}
+
+namespace {
+
+inline char16_t folded(char16_t c)
+{
+    if (c < 128)
+        return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c;
+    return QChar(c).toCaseFolded().unicode();
+}
+
+} // namespace
+
+bool listsBefore(const QString& a, const QString& b)
+{
+    // Case folding one character at a time, with a quick path for the ASCII that most names are made of.
+    const qsizetype common = std::min(a.size(), b.size());
+    const char16_t* pa = reinterpret_cast<const char16_t*>(a.constData());
+    const char16_t* pb = reinterpret_cast<const char16_t*>(b.constData());
+    for (qsizetype i = 0; i < common; ++i) {
+        const char16_t fa = folded(pa[i]);
+        const char16_t fb = folded(pb[i]);
+        if (fa != fb)
+            return fa < fb;
+    }
+    return a.size() < b.size();
 }
 
 QString cleanProgramName(const QString& typed)

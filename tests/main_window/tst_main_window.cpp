@@ -113,6 +113,25 @@ private slots:
         QVERIFY(!f.command("cmdModify")->isEnabled());
     }
 
+    void aSavedNameLandsWhereARebuildPutsIt()
+    {
+        // Case variants beyond ASCII are equal to the list but not to the database's own folding.
+        MainWindowFixture f;
+        QVERIFY(f.start({{"\u00e9clair"}, {"\u00c9clair"}, {"apple"}, {"Zed"}, {"zed"}}));
+        const QStringList expected = {"apple", "Zed", "zed", "\u00e9clair", "\u00c9clair"};
+        QCOMPARE(f.listed(), expected);
+        for (const QString& name : {QStringLiteral("\u00c9CLAIR"), QStringLiteral("ZED"), QStringLiteral("b")}) {
+            f.click("cmdAdd");
+            f.box("txtProName")->setText(name);
+            f.click("cmdSave");
+        }
+        const QStringList afterSaves = f.listed();
+        QCOMPARE(afterSaves,
+                 QStringList({"apple", "b", "Zed", "zed", "ZED", "\u00e9clair", "\u00c9clair", "\u00c9CLAIR"}));
+        f.chooseFilter("List ALL");
+        QCOMPARE(f.listed(), afterSaves);
+    }
+
     void anEmptyTableListsNothing()
     {
         MainWindowFixture f;
