@@ -1,15 +1,17 @@
 // The main window's start-up, filter change and pick against floors measured in the same run.
+#include "app/messages.h"
 #include "benchdata.h"
 #include "main_window/frmmain.h"
 #include "main_window/programlistmodel.h"
 #include "records/program.h"
+#include "shutdown/frmclosing.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
+#include <QLineEdit>
 #include <QListView>
 #include <QTest>
-
 #include <algorithm>
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
@@ -33,8 +35,8 @@ std::vector<QString> readNames(const QString& path, const char* sql)
     sqlite3_prepare_v2(db, sql, -1, &st, nullptr);
     std::vector<QString> names;
     while (sqlite3_step(st) == SQLITE_ROW)
-        names.push_back(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)),
-                                          sqlite3_column_bytes(st, 0)));
+        names.push_back(
+            QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)), sqlite3_column_bytes(st, 0)));
     sqlite3_finalize(st);
     sqlite3_close(db);
     return names;
@@ -132,7 +134,84 @@ static void BM_PickAName(benchmark::State& state)
     }
 }
 
-#define SIZES Arg(1000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)
+// Floor: one durable single-row commit, as Save makes.
+static void BM_DurableCommit(benchmark::State& state)
+{
+    const QString path = bench::databaseWith(int(state.range(0)));
+    sqlite3* db = nullptr;
+    sqlite3_open(QFile::encodeName(path).constData(), &db);
+    sqlite3_exec(db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
+    for (auto _ : state) {
+        sqlite3_exec(db, "BEGIN IMMEDIATE; insert into Programs (ProName) values ('floor'); COMMIT;", nullptr, nullptr,
+                     nullptr);
+    }
+    sqlite3_exec(db, "delete from Programs where ProName = 'floor'", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+}
+
+static void BM_SaveAnAddition(benchmark::State& state)
+{
+    frmMain window(bench::applicationFolderWith(int(state.range(0))));
+    window.Form_Load();
+    paintNow(window);
+    auto* name = window.findChild<QLineEdit*>(QStringLiteral("txtProName"));
+    int n = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        window.cmdAdd_Click();
+        name->setText(QStringLiteral("Bench %1").arg(++n));
+        state.ResumeTiming();
+        window.cmdSave_Click();
+        window.repaint();
+    }
+}
+
+namespace {
+// Answers every question Yes, so Delete goes ahead.
+class AnswerYes : public MessageService
+{
+public:
+    MessageAnswer show(QWidget*, const Message&) override { return MessageAnswer::Yes; }
+};
+} // namespace
+
+static void BM_DeleteAPickedRecord(benchmark::State& state)
+{
+    AnswerYes yes;
+    MessageService::install(&yes);
+    frmMain window(bench::applicationFolderWith(int(state.range(0))));
+    window.Form_Load();
+    paintNow(window);
+    auto* list = window.findChild<QListView*>(QStringLiteral("lstPrograms"));
+    auto* name = window.findChild<QLineEdit*>(QStringLiteral("txtProName"));
+    for (auto _ : state) {
+        state.PauseTiming();
+        window.cmdAdd_Click(); // each round deletes a record of its own making
+        name->setText(QStringLiteral("zz delete me"));
+        window.cmdSave_Click();
+        for (int r = window.programList().count() - 1; r >= 0; --r) {
+            if (window.programList().at(r) == QLatin1String("zz delete me")) {
+                list->setCurrentIndex(window.programList().index(r));
+                break;
+            }
+        }
+        state.ResumeTiming();
+        window.cmdDelete_Click();
+        window.repaint();
+    }
+    MessageService::install(nullptr);
+}
+
+static void BM_ClosingWalk(benchmark::State& state)
+{
+    const QString folder = bench::applicationFolderWith(int(state.range(0)));
+    for (auto _ : state) {
+        frmClosing closing(folder);
+        closing.ClosingWalk();
+    }
+}
+
+#define SIZES Arg(1000)->Arg(32767)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)
 BENCHMARK(BM_BareWindowShown)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StartUpToPaintedList)->SIZES;
 BENCHMARK(BM_ScanAndSortNames)->SIZES;
@@ -140,6 +219,10 @@ BENCHMARK(BM_FilteredQueryAndSort)->SIZES;
 BENCHMARK(BM_FilterToOneType)->SIZES;
 BENCHMARK(BM_FilterBackToListAll)->SIZES;
 BENCHMARK(BM_PickAName)->SIZES;
+BENCHMARK(BM_DurableCommit)->SIZES;
+BENCHMARK(BM_SaveAnAddition)->SIZES;
+BENCHMARK(BM_DeleteAPickedRecord)->SIZES;
+BENCHMARK(BM_ClosingWalk)->SIZES;
 
 int main(int argc, char** argv)
 {

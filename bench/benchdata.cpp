@@ -72,13 +72,21 @@ void generate(const QString& path, int records)
 
 QString databaseWith(int records)
 {
-    static QTemporaryDir folder;
+    // The report's driver shares one set of files between the benchmark programs through this variable;
+    // on their own they make theirs in a temporary folder.
+    static QTemporaryDir temporary;
+    static const QString shared = qEnvironmentVariable("KESTRELLA_BENCH_DATA");
     static QMap<int, QString> made;
     if (!made.contains(records)) {
-        const QDir dir(folder.path());
-        dir.mkdir(QString::number(records));
+        const QDir dir(shared.isEmpty() ? temporary.path() : shared);
+        dir.mkpath(QString::number(records));
         const QString path = dir.filePath(QStringLiteral("%1/datReferral.mdb").arg(records));
-        generate(path, records);
+        if (!QFileInfo::exists(path)) {
+            const QString partial = path + QStringLiteral(".partial");
+            QFile::remove(partial);
+            generate(partial, records);
+            QFile::rename(partial, path);
+        }
         made.insert(records, path);
     }
     return made.value(records);
