@@ -61,7 +61,7 @@ void frmMain::FillProgramList()
     resumeNext([&] { count = rs.recordCount(); });
     resumeNext([&] { rs.moveFirst(); });
     std::vector<QString> names;
-    if (auto inOrder = rs.prefetchedInListOrder()) {
+    if (auto inOrder = rs.takePrefetchedInListOrder()) {
         // The names came with the set, already in list order: the walk would only leave the set past
         // its last record.
         names = std::move(*inOrder);

@@ -75,6 +75,50 @@ qint64 dataVersion(sqlite3* db)
     return version.step() ? version.int64(0) : -1;
 }
 
+// Every connection of the store is set up alike. Durability: the rollback journal (DELETE mode) keeps a single file
+// beside the program between writes, where WAL would leave two more. FULL syncs the journal and the file, but the
+// commit itself is the journal's removal, and only EXTRA syncs the folder after it: without that a power cut just
+// after Save returned could bring the journal back and roll the saved record away.
+sqlite3* openReadWrite(const QByteArray& path)
+{
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+        const int code = db ? sqlite3_errcode(db) : SQLITE_CANTOPEN;
+        const QString text =
+            db ? QString::fromUtf8(sqlite3_errmsg(db)) : QStringLiteral("unable to open database file");
+        sqlite3_close_v2(db);
+        throw StoreError(code, text);
+    }
+    sqlite3_busy_timeout(db, BusyTimeoutMs);
+    try {
+        execute(db, "PRAGMA synchronous=EXTRA");
+    } catch (...) {
+        sqlite3_close_v2(db);
+        throw;
+    }
+    return db;
+}
+
+// SQLite reads the missing end of a file that was cut short as zeros: the file would open and show a record with its
+// last bytes changed, and the next write would store them so. The header says how many pages the file holds; fewer
+// bytes than that, or a page cut in two, and the file is refused before anything reads or writes it.
+void refuseIfCutShort(sqlite3* db, const QByteArray& path)
+{
+    auto pragma = [db](const char* name) {
+        SqliteStatement statement(db, QString::fromLatin1(name));
+        return statement.step() ? statement.int64(0) : 0;
+    };
+    const qint64 pageSize = pragma("PRAGMA page_size");
+    const qint64 pageCount = pragma("PRAGMA page_count"); // rolls back a journal a crash left first
+    struct stat file
+    {
+    };
+    if (::stat(path.constData(), &file) != 0 || pageSize <= 0)
+        return;
+    if (file.st_size % pageSize != 0 || file.st_size < pageSize * pageCount)
+        throw StoreError(SQLITE_CORRUPT, QStringLiteral("database disk image is malformed"));
+}
+
 StoreError notOpen()
 {
     return StoreError(SQLITE_MISUSE, QStringLiteral("The record set is not open."));
@@ -108,8 +152,7 @@ void Recordset::addNew()
     auto& s = m_source;
     if (!s.m_open)
         throw notOpen();
-    if (sqlite3_db_readonly(s.m_db, "main") == 1)
-        throw StoreError(SQLITE_READONLY, QStringLiteral("attempt to write a readonly database"));
+    s.reopenIfReadOnly();
     s.storePending();
     s.m_adding = true;
     s.m_written.clear();
@@ -129,6 +172,7 @@ void Recordset::deleteCurrent()
     const auto key = s.currentKey();
     if (!key)
         throw s.m_currentDeleted ? StoreError::recordDeleted() : StoreError::noCurrentRecord();
+    s.reopenIfReadOnly();
     SqliteStatement remove(s.m_db, QStringLiteral("delete from %1 where rowid = ?1").arg(s.m_table));
     remove.bind(1, *key);
     remove.step();
@@ -301,24 +345,16 @@ void DataSource::openIfNeeded()
         ::chmod(path.constData(), 0600);
     }
 
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
-        const int code = db ? sqlite3_errcode(db) : SQLITE_CANTOPEN;
-        const QString text =
-            db ? QString::fromUtf8(sqlite3_errmsg(db)) : QStringLiteral("unable to open database file");
-        sqlite3_close_v2(db);
-        throw StoreError(code, text);
-    }
-    sqlite3_busy_timeout(db, BusyTimeoutMs);
+    sqlite3* db = openReadWrite(path);
     try {
-        // A confirmed write must survive a crash; the rollback journal keeps one file beside the program.
-        execute(db, "PRAGMA synchronous=FULL");
         if (fresh) {
             execute(db, "BEGIN IMMEDIATE");
             execute(db, programsTableSchema().toUtf8().constData());
             for (const QString& index : programsIndexes())
                 execute(db, index.toUtf8().constData());
             execute(db, "COMMIT");
+        } else {
+            refuseIfCutShort(db, path);
         }
     } catch (...) {
         sqlite3_close_v2(db);
@@ -327,6 +363,27 @@ void DataSource::openIfNeeded()
     m_db = db;
     m_openedName = m_databaseName;
     m_indexesChecked = fresh;
+}
+
+// A file that could only be opened for reading stays read-only to its connection after its permissions change: a
+// write opens it afresh, so a file made writable again takes the user's next Save without a restart.
+void DataSource::reopenIfReadOnly()
+{
+    if (sqlite3_db_readonly(m_db, "main") != 1)
+        return;
+    sqlite3* db = openReadWrite(QFile::encodeName(m_openedName));
+    if (sqlite3_db_readonly(db, "main") == 1) {
+        sqlite3_close_v2(db);
+        throw StoreError(SQLITE_READONLY, QStringLiteral("attempt to write a readonly database"));
+    }
+    m_columns.clear();
+    m_rowStatement.reset();
+    sqlite3_close_v2(m_db);
+    m_db = db;
+    m_rowKey.reset();
+    m_keysetDataVersion = -1; // a count of the old connection's
+    m_indexesChecked = false;
+    prepareRowStatements(m_table);
 }
 
 void DataSource::addMissingIndexes()
@@ -374,7 +431,8 @@ void DataSource::refresh()
     // Reading the set again when nothing can have changed it (same statement, no write here or by
     // anyone else since) would only cost a walk over the whole file.
     const qint64 version = dataVersion(m_db);
-    if (!m_open || sql != m_keysetSql || version != m_keysetDataVersion || m_writes != m_keysetWrites)
+    const bool prefetchedGone = prefetched >= 0 && m_prefetched.field != prefetched;
+    if (!m_open || sql != m_keysetSql || version != m_keysetDataVersion || m_writes != m_keysetWrites || prefetchedGone)
         readKeyset(sql, prefetched, prefetched >= 0 && !asksForAnOrder(parsed));
     m_keysetDataVersion = version;
     m_keysetWrites = m_writes;
@@ -420,9 +478,11 @@ void DataSource::readKeyset(const QString& sql, int prefetchedField, bool inFiel
     m_keysetSql = sql;
 }
 
-std::optional<std::vector<QString>> Recordset::prefetchedInListOrder() const
+std::optional<std::vector<QString>> Recordset::takePrefetchedInListOrder()
 {
-    const auto& column = m_source.m_prefetched;
+    const auto taken = std::move(m_source.m_prefetched); // released once read: the list holds the names now
+    m_source.m_prefetched = {};
+    const auto& column = taken;
     if (!m_source.m_open || column.field < 0 || column.rowids.empty() != m_source.m_keys.empty() ||
         column.slotOfPosition.size() != m_source.m_keys.size())
         return std::nullopt;
@@ -684,6 +744,7 @@ void DataSource::storePending()
 void DataSource::writeRow(const std::map<int, FieldValue>& values)
 {
     std::optional<qint64> insertedKey;
+    reopenIfReadOnly();
     execute(m_db, "BEGIN IMMEDIATE");
     try {
         if (m_adding) {

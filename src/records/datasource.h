@@ -60,8 +60,8 @@ public:
     void setBookmark(Bookmark bookmark);
     Field fields(const QString& name);
     // Every value the prefetched field holds in the set (no-value entries left out), in list order
-    // (see listsBefore), or nothing when the set was not read that way.
-    std::optional<std::vector<QString>> prefetchedInListOrder() const;
+    // (see listsBefore), or nothing when the set was not read that way. The store lets go of them.
+    std::optional<std::vector<QString>> takePrefetchedInListOrder();
     // Stores the current record's pending changes now, in one transaction.
     void update();
 
@@ -146,6 +146,7 @@ private:
     };
 
     void openIfNeeded();
+    void reopenIfReadOnly();
     void createEmptyDatabase();
     void addMissingIndexes();
     void prepareRowStatements(const QString& table);
