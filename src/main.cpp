@@ -1,4 +1,5 @@
 #include "main_window/frmmain.h"
+#include "migrate/startup.h"
 
 #include <QApplication>
 
@@ -6,7 +7,12 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kestrella"));
-    auto* window = new kestrella::frmMain(QCoreApplication::applicationDirPath());
+    const QString folder = QCoreApplication::applicationDirPath();
+    // An Access data file is converted before the main window opens it; when that fails the user has
+    // been told why, the file is as it was, and the program ends.
+    if (!kestrella::prepareDataFile(folder, kestrella::importerPath(folder)))
+        return 1;
+    auto* window = new kestrella::frmMain(folder);
     window->setAttribute(Qt::WA_DeleteOnClose);
     // The data file cannot be used: the failure has been shown, and the program ends.
     if (!window->Form_Load()) {
