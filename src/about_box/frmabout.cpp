@@ -1,7 +1,7 @@
 #include "about_box/frmabout.h"
 
 #include "app/appinfo.h"
-#include "app/twips.h"
+#include "app/controls.h"
 #include "web_open/webopen.h"
 
 #include <QGuiApplication>
@@ -44,14 +44,6 @@ QFont textFont(qreal pointSize, bool bold = false)
     font.setPointSizeF(pointSize);
     font.setBold(bold);
     return font;
-}
-
-template <typename Widget>
-Widget* makeControl(QWidget* parent, const char* name)
-{
-    auto* widget = new Widget(parent);
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
 }
 
 QLabel* makeText(QWidget* parent, const char* name, const QString& text = {})
@@ -133,19 +125,15 @@ void frmAbout::createControls()
 
 void frmAbout::placeControls()
 {
-    struct Place
-    {
-        QWidget* widget;
-        int left, top, width, height;
-    };
-    const Place places[] = {
-        {Picture1, 120, 240, 1575, 4575},       {lblTitle, 1920, 120, 3885, 480},
-        {lblVersion, 1920, 600, 3885, 225},     {lblDescription, 1920, 885, 5085, 2850},
-        {lblDisclaimer, 1920, 3960, 3750, 825}, {cmdOK, 6000, 3960, 1260, 345},
+    placeInTwips({
+        {Picture1, 120, 240, 1575, 4575},
+        {lblTitle, 1920, 120, 3885, 480},
+        {lblVersion, 1920, 600, 3885, 225},
+        {lblDescription, 1920, 885, 5085, 2850},
+        {lblDisclaimer, 1920, 3960, 3750, 825},
+        {cmdOK, 6000, 3960, 1260, 345},
         {cmdSysInfo, 6000, 4440, 1245, 345},
-    };
-    for (const Place& p : places)
-        p.widget->setGeometry(twipsRect(p.left, p.top, p.width, p.height));
+    });
     // The rule runs from (1920, 3840) to (7080, 3840); the frame centres its line in a box three pixels high.
     Line1->setGeometry(twipsToPixels(1920), twipsToPixels(3840) - 1, twipsToPixels(7080 - 1920), 3);
 }

@@ -1,7 +1,7 @@
 #include "main_window/frmmain.h"
 
+#include "app/controls.h"
 #include "app/errors.h"
-#include "app/twips.h"
 #include "main_window/programlistmodel.h"
 #include "records/program.h"
 
@@ -40,14 +40,6 @@ QFont labelFont()
     font.setPointSizeF(9.75);
     font.setBold(true);
     return font;
-}
-
-template <typename Widget>
-Widget* makeControl(QWidget* parent, const char* name)
-{
-    auto* widget = new Widget(parent);
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
 }
 
 QLabel* makeLabel(QWidget* parent, const char* name, const QString& caption, int left, int top)
@@ -217,12 +209,7 @@ void frmMain::createControls()
 
 void frmMain::placeControls()
 {
-    struct Place
-    {
-        QWidget* widget;
-        int left, top, width, height;
-    };
-    const Place places[] = {
+    placeInTwips({
         {frmList, 120, 960, 3015, 5295},        {lstPrograms, 120, 240, 2775, 4125},
         {cboSort, 240, 4800, 2655, 315},        {Frame1, 3240, 960, 6735, 5295},
         {txtProName, 1800, 360, 4095, 350},     {txtProUserName, 1800, 840, 1215, 350},
@@ -233,9 +220,7 @@ void frmMain::placeControls()
         {cboRateit, 1800, 2760, 1455, 315},     {txtType, 4320, 2760, 1575, 350},
         {cboType, 4320, 2760, 1575, 315},       {txtComments, 1800, 3240, 4095, 1095},
         {txtLastLogin, 1920, 4560, 1095, 350},  {cmdResetLogin, 3240, 4560, 2655, 350},
-    };
-    for (const Place& p : places)
-        p.widget->setGeometry(twipsRect(p.left, p.top, p.width, p.height));
+    });
 }
 
 void frmMain::setTabOrder()
