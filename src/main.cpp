@@ -7,6 +7,8 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kestrella"));
+    // Ties the window to its menu entry and icon on desktops that go by the desktop ID.
+    QGuiApplication::setDesktopFileName(QStringLiteral("example.kestrella.Kestrella"));
     const QString folder = QCoreApplication::applicationDirPath();
     // An Access data file is converted before the main window opens it; when that fails the user has
     // been told why, the file is as it was, and the program ends.
