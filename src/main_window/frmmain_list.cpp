@@ -96,7 +96,9 @@ std::vector<QString> frmMain::walkNames(qint64 count)
 void frmMain::lstPrograms_Click()
 {
     if (!ChangePending) {
-        resumeNext([&] {
+        // A pick that cannot be shown (the file locked or gone) is said, not passed over: the fields would
+        // go on showing the record picked before under the new name.
+        runReported(this, [&] {
             const int row = selectedRow();
             if (row < 0)
                 return;

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
+#include <QTextDocument>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -186,24 +187,12 @@ void Recordset::deleteCurrent()
 
 void Recordset::moveFirst()
 {
-    auto& s = m_source;
-    if (!s.m_open)
-        throw notOpen();
-    s.storePending();
-    if (s.m_keys.empty())
-        throw StoreError::noCurrentRecord();
-    s.moveTo(0);
+    m_source.moveToEnd(false);
 }
 
 void Recordset::moveLast()
 {
-    auto& s = m_source;
-    if (!s.m_open)
-        throw notOpen();
-    s.storePending();
-    if (s.m_keys.empty())
-        throw StoreError::noCurrentRecord();
-    s.moveTo(qint64(s.m_keys.size()) - 1);
+    m_source.moveToEnd(true);
 }
 
 void Recordset::moveNext()
@@ -539,7 +528,7 @@ FieldValue DataSource::PrefetchedColumn::value(qint64 position) const
     if (isNull[size_t(position)])
         return std::nullopt;
     const qint64 begin = position == 0 ? 0 : ends[size_t(position - 1)];
-    return QString::fromUtf8(bytes.data() + begin, ends[size_t(position)] - begin);
+    return textFromStore(bytes.data() + begin, ends[size_t(position)] - begin);
 }
 
 void DataSource::updateControls()
@@ -800,6 +789,16 @@ void DataSource::dropPending()
     m_typed = false;
 }
 
+void DataSource::moveToEnd(bool last)
+{
+    if (!m_open)
+        throw notOpen();
+    storePending();
+    if (m_keys.empty())
+        throw StoreError::noCurrentRecord();
+    moveTo(last ? qint64(m_keys.size()) - 1 : 0);
+}
+
 void DataSource::moveTo(qint64 position)
 {
     storePending();
@@ -866,8 +865,12 @@ void DataSource::bind(QLineEdit* box, const QString& field)
 
 void DataSource::bind(QPlainTextEdit* box, const QString& field)
 {
+    // toPlainText would turn no-break spaces into blanks and line separators into line feeds, and store them so: the
+    // raw text keeps every character, and only the breaks between its lines become line feeds.
     addBinding(
-        box, field, [box] { return box->toPlainText(); }, [box](const QString& t) { box->setPlainText(t); });
+        box, field,
+        [box] { return box->document()->toRawText().replace(QChar::ParagraphSeparator, QLatin1Char('\n')); },
+        [box](const QString& t) { box->setPlainText(t); });
     connect(box, &QPlainTextEdit::textChanged, this, &DataSource::markTyped);
 }
 

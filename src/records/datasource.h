@@ -164,6 +164,7 @@ private:
     void writeRow(const std::map<int, FieldValue>& values);
     void dropPending();
     void moveTo(qint64 position);
+    void moveToEnd(bool last);
     void showCurrent() noexcept;
     void addBinding(QObject* widget, const QString& field, std::function<QString()> text,
                     std::function<void(const QString&)> setText);

@@ -1,5 +1,7 @@
 #include "records/sqlite.h"
 
+#include <QStringDecoder>
+#include <cstring>
 #include <utility>
 
 namespace kestrella {
@@ -13,6 +15,38 @@ StoreError StoreError::recordDeleted()
 {
     return StoreError(SQLITE_NOTFOUND, QStringLiteral("The record has been deleted."));
 }
+
+QString textFromStore(const char* utf8, qsizetype size)
+{
+    if (size >= 3 && std::memcmp(utf8, "\xEF\xBB\xBF", 3) == 0) {
+        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+        return decoder(QByteArrayView(utf8, size));
+    }
+    return QString::fromUtf8(utf8, size);
+}
+
+namespace {
+
+// SQLite reads a statement only up to its first NUL, so a value spliced in with a NUL would cut the statement off
+// there. A NUL can only belong inside a quoted value: it is written as char(0) joined to the value's two halves.
+QByteArray withNulsSpelledOut(const QByteArray& sql)
+{
+    if (!sql.contains('\0'))
+        return sql;
+    QByteArray spelled;
+    bool quoted = false;
+    for (char c : sql) {
+        if (c == '\'')
+            quoted = !quoted;
+        if (c == '\0' && quoted)
+            spelled += "'||char(0)||'";
+        else
+            spelled += c;
+    }
+    return spelled;
+}
+
+} // namespace
 
 void throwSqliteError(sqlite3* db)
 {
@@ -33,7 +67,7 @@ void execute(sqlite3* db, const char* sql)
 SqliteStatement::SqliteStatement(sqlite3* db, const QString& sql)
     : m_db(db)
 {
-    const QByteArray utf8 = sql.toUtf8();
+    const QByteArray utf8 = withNulsSpelledOut(sql.toUtf8());
     const char* tail = nullptr;
     if (sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &m_stmt, &tail) != SQLITE_OK)
         throwSqliteError(db);
@@ -115,7 +149,7 @@ std::optional<QString> SqliteStatement::text(int column) const
     if (sqlite3_column_type(m_stmt, column) == SQLITE_NULL)
         return std::nullopt;
     const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
-    return QString::fromUtf8(data, sqlite3_column_bytes(m_stmt, column));
+    return textFromStore(data, sqlite3_column_bytes(m_stmt, column));
 }
 
 } // namespace kestrella

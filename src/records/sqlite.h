@@ -41,6 +41,9 @@ private:
     sqlite3_stmt* m_stmt = nullptr;
 };
 
+// A stored value as text. QString::fromUtf8 drops a leading U+FEFF as a byte order mark; in a value it is text.
+QString textFromStore(const char* utf8, qsizetype size);
+
 [[noreturn]] void throwSqliteError(sqlite3* db);
 [[noreturn]] void throwSqliteError(int code, const QString& text);
 void execute(sqlite3* db, const char* sql);
