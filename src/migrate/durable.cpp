@@ -64,31 +64,40 @@ int createOwnerOnly(const QString& path)
     return fd;
 }
 
+// Reads a file to its end a chunk at a time, handing each chunk over.
+template <typename Chunk>
+void readChunks(int fd, const QString& path, Chunk&& chunk)
+{
+    QByteArray buffer(1 << 16, Qt::Uninitialized);
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer.data(), size_t(buffer.size()));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            fail(QStringLiteral("Cannot read"), path);
+        if (n == 0)
+            return;
+        chunk(QByteArrayView(buffer.constData(), n));
+    }
+}
+
 QByteArray copyOwnerOnly(const QString& from, const QString& to)
 {
     Descriptor in{openRead(from)};
     Descriptor out{createOwnerOnly(to)};
     QCryptographicHash hash(QCryptographicHash::Sha256);
     try {
-        QByteArray buffer(1 << 16, Qt::Uninitialized);
-        for (;;) {
-            const ssize_t n = ::read(in.fd, buffer.data(), size_t(buffer.size()));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                fail(QStringLiteral("Cannot read"), from);
-            if (n == 0)
-                break;
-            hash.addData(QByteArrayView(buffer.constData(), n));
-            for (ssize_t done = 0; done < n;) {
-                const ssize_t w = ::write(out.fd, buffer.constData() + done, size_t(n - done));
+        readChunks(in.fd, from, [&](QByteArrayView data) {
+            hash.addData(data);
+            for (qsizetype done = 0; done < data.size();) {
+                const ssize_t w = ::write(out.fd, data.data() + done, size_t(data.size() - done));
                 if (w < 0 && errno == EINTR)
                     continue;
                 if (w <= 0)
                     fail(QStringLiteral("Cannot write"), to, w < 0 ? errno : ENOSPC);
                 done += w;
             }
-        }
+        });
         sync(out.fd, to);
         if (::close(std::exchange(out.fd, -1)) != 0)
             fail(QStringLiteral("Cannot write"), to);
@@ -103,17 +112,8 @@ QByteArray digest(const QString& path)
 {
     Descriptor in{openRead(path)};
     QCryptographicHash hash(QCryptographicHash::Sha256);
-    QByteArray buffer(1 << 16, Qt::Uninitialized);
-    for (;;) {
-        const ssize_t n = ::read(in.fd, buffer.data(), size_t(buffer.size()));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            fail(QStringLiteral("Cannot read"), path);
-        if (n == 0)
-            return hash.result();
-        hash.addData(QByteArrayView(buffer.constData(), n));
-    }
+    readChunks(in.fd, path, [&](QByteArrayView data) { hash.addData(data); });
+    return hash.result();
 }
 
 void syncFile(const QString& path)

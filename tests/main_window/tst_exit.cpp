@@ -16,11 +16,7 @@ const int Name = 0, UserName = 1, LastLogin = 6, Comments = 9;
 
 QPointer<frmClosing> closingWindow()
 {
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (auto* closing = qobject_cast<frmClosing*>(w))
-            return closing;
-    }
-    return nullptr;
+    return topLevelWindow<frmClosing>();
 }
 
 } // namespace

@@ -217,11 +217,7 @@ bool storedAsTyped(const QString& file)
 
 QPointer<frmClosing> closingWindow()
 {
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (auto* closing = qobject_cast<frmClosing*>(w))
-            return closing;
-    }
-    return nullptr;
+    return topLevelWindow<frmClosing>();
 }
 
 } // namespace

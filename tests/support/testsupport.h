@@ -4,8 +4,10 @@
 #include "app/messages.h"
 #include "records/datasource.h"
 
+#include <QApplication>
 #include <QByteArray>
 #include <QList>
+#include <QPointer>
 #include <QString>
 #include <QTemporaryDir>
 #include <optional>
@@ -51,6 +53,17 @@ public:
 private:
     QList<MessageAnswer> m_answers;
 };
+
+// The open top-level window of a kind, if any (the closing window, the About box).
+template <typename Window>
+QPointer<Window> topLevelWindow()
+{
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* window = qobject_cast<Window*>(w))
+            return window;
+    }
+    return nullptr;
+}
 
 // A clock that says whatever day the test sets.
 class FakeClock : public Clock
