@@ -6,6 +6,7 @@
 #include <QWidget>
 #include <optional>
 
+class QColor;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -86,6 +87,7 @@ private:
     void centreOnScreen();
     void trackActivation(QWindow* focusWindow);
 
+    void paintRecordFields(const QColor& colour);
     void setRecordBoxesLocked(bool locked);
     void showChoosers(bool show);
     void setOpenButtonsFromRecord();

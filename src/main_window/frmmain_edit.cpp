@@ -36,20 +36,23 @@ void pickExactly(QComboBox* chooser, const FieldValue& stored)
 
 } // namespace
 
-void frmMain::SetEditColors()
+void frmMain::paintRecordFields(const QColor& colour)
 {
+    // The hidden text boxes or choosers are painted too, so whichever shows next is right already.
     for (QWidget* field :
          std::initializer_list<QWidget*>{txtProName, txtProUserName, txtProPassword, txtProLogin, txtProUrlReferral,
                                          txtStart, txtRateit, txtType, txtComments, cboRateit, cboType})
-        paint(field, EditColor);
+        paint(field, colour);
+}
+
+void frmMain::SetEditColors()
+{
+    paintRecordFields(EditColor);
 }
 
 void frmMain::SetNormalColors()
 {
-    for (QWidget* field :
-         std::initializer_list<QWidget*>{txtProName, txtProUserName, txtProPassword, txtProLogin, txtProUrlReferral,
-                                         txtStart, txtRateit, txtType, txtComments, cboRateit, cboType})
-        paint(field, ViewColor);
+    paintRecordFields(ViewColor);
 }
 
 void frmMain::setRecordBoxesLocked(bool locked)

@@ -148,7 +148,6 @@ void prepareDesktop(const QString& root)
     QDir().mkpath(root + "/calls");
     QDir().mkpath(root + "/data/applications");
     QDir().mkpath(root + "/config");
-    QDir().mkpath(root + "/system");
     for (const char* name : {"kestrella-standin-browser", "kestrella-standin-opener", "xdg-open", "x-www-browser",
                              "sensible-browser", "gio", "firefox", "chromium"}) {
         const QString script = root + "/bin/" + QLatin1String(name);
@@ -171,15 +170,8 @@ void prepareDesktop(const QString& root)
                    "[Default Applications]\ntext/html=kestrella-standin-browser.desktop\n"
                    "x-scheme-handler/http=kestrella-standin-opener.desktop\n"
                    "x-scheme-handler/https=kestrella-standin-opener.desktop\n");
-    QFile::link("/usr/share/mime", root + "/system/mime");
-
     qputenv("PATH", QFile::encodeName(root + "/bin:") + qgetenv("PATH"));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(root + "/data"));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(root + "/config"));
-    qputenv("XDG_DATA_DIRS", QFile::encodeName(root + "/system"));
-    qputenv("XDG_CONFIG_DIRS", QFile::encodeName(root + "/system"));
-    qunsetenv("XDG_CURRENT_DESKTOP");
-    qputenv("GIO_USE_VFS", "local");
+    kestrella::test::usePrivateDesktop(root);
 }
 
 struct Call

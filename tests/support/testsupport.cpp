@@ -2,6 +2,7 @@
 
 #include "records/program.h"
 
+#include <QDir>
 #include <QFile>
 #include <QStringList>
 #include <QTest>
@@ -114,6 +115,18 @@ void writeFileBytes(const QString& path, const QByteArray& bytes)
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         qFatal("cannot write %s", qPrintable(path));
     f.write(bytes);
+}
+
+void usePrivateDesktop(const QString& root)
+{
+    QDir().mkpath(root + QStringLiteral("/system"));
+    QFile::link(QStringLiteral("/usr/share/mime"), root + QStringLiteral("/system/mime"));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(root + QStringLiteral("/data")));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(root + QStringLiteral("/config")));
+    qputenv("XDG_DATA_DIRS", QFile::encodeName(root + QStringLiteral("/system")));
+    qputenv("XDG_CONFIG_DIRS", QFile::encodeName(root + QStringLiteral("/system")));
+    qunsetenv("XDG_CURRENT_DESKTOP");
+    qputenv("GIO_USE_VFS", "local");
 }
 
 ScriptedMessages::ScriptedMessages()

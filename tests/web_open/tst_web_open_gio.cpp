@@ -36,15 +36,7 @@ void prepareDesktop(const QString& root)
                   .arg(script, root)
                   .toUtf8());
     writeFile(root + "/config/mimeapps.list", "[Default Applications]\ntext/html=standin-browser.desktop\n");
-    QDir().mkpath(root + "/system");
-    QFile::link("/usr/share/mime", root + "/system/mime");
-
-    qputenv("XDG_DATA_HOME", QFile::encodeName(root + "/data"));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(root + "/config"));
-    qputenv("XDG_DATA_DIRS", QFile::encodeName(root + "/system"));
-    qputenv("XDG_CONFIG_DIRS", QFile::encodeName(root + "/system"));
-    qunsetenv("XDG_CURRENT_DESKTOP");
-    qputenv("GIO_USE_VFS", "local");
+    kestrella::test::usePrivateDesktop(root);
 }
 
 } // namespace
