@@ -91,7 +91,7 @@ private:
     void setRecordBoxesLocked(bool locked);
     void showChoosers(bool show);
     void setOpenButtonsFromRecord();
-    std::vector<QString> walkNames(qint64 count);
+    PackedTexts walkNames(qint64 count);
     void carryChooserPicks();
     void addToCount(int delta);
     int selectedRow() const;

@@ -60,7 +60,7 @@ void frmMain::FillProgramList()
     qint64 count = 0;
     resumeNext([&] { count = rs.recordCount(); });
     resumeNext([&] { rs.moveFirst(); });
-    std::vector<QString> names;
+    PackedTexts names;
     if (auto inOrder = rs.takePrefetchedInListOrder()) {
         // The names came with the set, already in list order: the walk would only leave the set past
         // its last record.
@@ -68,25 +68,24 @@ void frmMain::FillProgramList()
         resumeNext([&] { rs.moveLast(); });
         resumeNext([&] { rs.moveNext(); });
     } else {
-        names = walkNames(count);
+        names = inListOrder(walkNames(count));
     }
     m_programList->setNames(std::move(names));
     lblCount->setText(QString::number(count));
     lblCount->adjustSize();
 }
 
-std::vector<QString> frmMain::walkNames(qint64 count)
+PackedTexts frmMain::walkNames(qint64 count)
 {
     Recordset& rs = m_datProgram->recordset();
-    std::vector<QString> names;
-    names.reserve(size_t(count));
+    PackedTexts names;
     std::optional<Field> name;
     resumeNext([&] { name = rs.fields(ProgramFields::Name); });
     for (qint64 i = 0; i < count; ++i) {
         // A name with no value cannot be listed, but its record still counts.
         resumeNext([&] {
             if (const FieldValue value = name.value().value())
-                names.push_back(*value);
+                names.append(value->toUtf8());
         });
         resumeNext([&] { rs.moveNext(); });
     }

@@ -1,7 +1,5 @@
 #include "main_window/programlistmodel.h"
 
-#include <algorithm>
-
 namespace kestrella {
 
 int ProgramListModel::rowCount(const QModelIndex& parent) const
@@ -14,17 +12,14 @@ QVariant ProgramListModel::data(const QModelIndex& index, int role) const
     if (!index.isValid() || index.row() >= count())
         return {};
     if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole)
-        return m_names[size_t(index.row())];
+        return m_names.at(index.row());
     return {};
 }
 
-void ProgramListModel::setNames(std::vector<QString> names)
+void ProgramListModel::setNames(PackedTexts namesInListOrder)
 {
-    // Names often arrive already in order; checking first saves the sort.
-    if (!std::is_sorted(names.begin(), names.end(), listsBefore))
-        std::stable_sort(names.begin(), names.end(), listsBefore);
     beginResetModel();
-    m_names = std::move(names);
+    m_names = std::move(namesInListOrder);
     endResetModel();
 }
 
@@ -35,10 +30,20 @@ void ProgramListModel::clear()
 
 int ProgramListModel::insertSorted(const QString& name)
 {
-    const auto at = std::upper_bound(m_names.begin(), m_names.end(), name, listsBefore);
-    const int row = int(at - m_names.begin());
+    // The list shows names as the store gives them back.
+    const QByteArray utf8 = name.toUtf8();
+    qsizetype low = 0;
+    qsizetype high = m_names.size();
+    while (low < high) {
+        const qsizetype middle = low + (high - low) / 2;
+        if (listsBeforeUtf8(utf8, m_names.utf8At(middle)))
+            high = middle;
+        else
+            low = middle + 1;
+    }
+    const int row = int(low);
     beginInsertRows({}, row, row);
-    m_names.insert(at, name);
+    m_names.insert(row, utf8);
     endInsertRows();
     return row;
 }
@@ -48,7 +53,7 @@ void ProgramListModel::removeAt(int row)
     if (row < 0 || row >= count())
         return;
     beginRemoveRows({}, row, row);
-    m_names.erase(m_names.begin() + row);
+    m_names.remove(row);
     endRemoveRows();
 }
 

@@ -1,10 +1,9 @@
 #pragma once
 
-#include "records/program.h"
+#include "records/packedtexts.h"
 
 #include <QAbstractListModel>
 #include <QString>
-#include <vector>
 
 namespace kestrella {
 
@@ -19,17 +18,17 @@ public:
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
 
-    // Replaces every entry; the names may come in any order.
-    void setNames(std::vector<QString> names);
+    // Replaces every entry; the names must stand in list order (see inListOrder).
+    void setNames(PackedTexts namesInListOrder);
     void clear();
     // Puts a name at its sorted place (after any equal names) and returns its row.
     int insertSorted(const QString& name);
     void removeAt(int row);
-    const QString& at(int row) const { return m_names[size_t(row)]; }
+    QString at(int row) const { return m_names.at(row); }
     int count() const { return int(m_names.size()); }
 
 private:
-    std::vector<QString> m_names;
+    PackedTexts m_names;
 };
 
 } // namespace kestrella

@@ -9,10 +9,12 @@
 #include <QPlainTextEdit>
 #include <QRegularExpression>
 #include <QTextDocument>
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <numeric>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -79,11 +81,12 @@ qint64 dataVersion(sqlite3* db)
 // Every connection of the store is set up alike. Durability: the rollback journal (DELETE mode) keeps a single file
 // beside the program between writes, where WAL would leave two more. FULL syncs the journal and the file, but the
 // commit itself is the journal's removal, and only EXTRA syncs the folder after it: without that a power cut just
-// after Save returned could bring the journal back and roll the saved record away.
+// after Save returned could bring the journal back and roll the saved record away. A connection is only ever used by
+// the thread that opened it, so SQLite need not lock it on every call (a tenth of the time of reading every name).
 sqlite3* openReadWrite(const QByteArray& path)
 {
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
         const int code = db ? sqlite3_errcode(db) : SQLITE_CANTOPEN;
         const QString text =
             db ? QString::fromUtf8(sqlite3_errmsg(db)) : QStringLiteral("unable to open database file");
@@ -436,6 +439,42 @@ void DataSource::refresh()
         addMissingIndexes();
 }
 
+namespace {
+
+// The positions of keys in ascending order: what a sort would give, in one pass over a table when the keys lie close
+// together (rowids mostly do: the table's own ids, with a few gaps where records were deleted).
+std::vector<quint32> ascendingOrder(const std::vector<qint64>& keys)
+{
+    std::vector<quint32> order;
+    if (keys.empty())
+        return order;
+    const auto [low, high] = std::minmax_element(keys.begin(), keys.end());
+    const quint64 span = quint64(*high) - quint64(*low); // rowids may lie anywhere in 64 bits
+    order.reserve(keys.size());
+    if (span < 4 * quint64(keys.size()) + 1024) {
+        constexpr quint32 None = std::numeric_limits<quint32>::max();
+        std::vector<quint32> slotOfKey(size_t(span) + 1, None);
+        for (size_t slot = 0; slot < keys.size(); ++slot)
+            slotOfKey[size_t(keys[slot] - *low)] = quint32(slot);
+        for (quint32 slot : slotOfKey) {
+            if (slot != None)
+                order.push_back(slot);
+        }
+        if (order.size() == keys.size()) // keys of a keyset are distinct; anything else is sorted below
+            return order;
+        order.clear();
+    }
+    std::vector<std::pair<qint64, quint32>> pairs(keys.size());
+    for (size_t slot = 0; slot < keys.size(); ++slot)
+        pairs[slot] = {keys[slot], quint32(slot)};
+    std::sort(pairs.begin(), pairs.end());
+    for (const auto& pair : pairs)
+        order.push_back(pair.second);
+    return order;
+}
+
+} // namespace
+
 void DataSource::readKeyset(const QString& sql, int prefetchedField, bool inFieldOrder)
 {
     std::vector<qint64> keys;
@@ -452,14 +491,11 @@ void DataSource::readKeyset(const QString& sql, int prefetchedField, bool inFiel
     }
     if (inFieldOrder) {
         // The records themselves keep the store's order: rowid order.
-        column.rowids = keys;
-        column.slotOfPosition.resize(keys.size());
-        std::iota(column.slotOfPosition.begin(), column.slotOfPosition.end(), 0u);
-        std::sort(column.slotOfPosition.begin(), column.slotOfPosition.end(),
-                  [&](quint32 a, quint32 b) { return keys[a] < keys[b]; });
+        column.slotOfPosition = ascendingOrder(keys);
         std::vector<qint64> ordered(keys.size());
         for (size_t p = 0; p < keys.size(); ++p)
             ordered[p] = keys[column.slotOfPosition[p]];
+        column.rowids = std::move(keys);
         keys = std::move(ordered);
     }
     m_keys = std::move(keys);
@@ -467,54 +503,35 @@ void DataSource::readKeyset(const QString& sql, int prefetchedField, bool inFiel
     m_keysetSql = sql;
 }
 
-std::optional<std::vector<QString>> Recordset::takePrefetchedInListOrder()
+std::optional<PackedTexts> Recordset::takePrefetchedInListOrder()
 {
-    const auto taken = std::move(m_source.m_prefetched); // released once read: the list holds the names now
+    DataSource::PrefetchedColumn column = std::move(m_source.m_prefetched); // the list holds the names from now on
     m_source.m_prefetched = {};
-    const auto& column = taken;
-    if (!m_source.m_open || column.field < 0 || column.rowids.empty() != m_source.m_keys.empty() ||
+    if (!m_source.m_open || column.field < 0 || column.rowids.size() != m_source.m_keys.size() ||
         column.slotOfPosition.size() != m_source.m_keys.size())
         return std::nullopt;
-    std::vector<QString> values;
-    std::vector<qint64> rowids;
-    values.reserve(column.rowids.size());
-    rowids.reserve(column.rowids.size());
-    for (size_t slot = 0; slot < column.rowids.size(); ++slot) {
-        if (auto value = column.value(qint64(slot))) {
-            values.push_back(std::move(*value));
-            rowids.push_back(column.rowids[slot]);
+    if (std::find(column.isNull.begin(), column.isNull.end(), true) != column.isNull.end()) {
+        PackedTexts values;
+        std::vector<qint64> rowids;
+        for (qsizetype slot = 0; slot < column.texts.size(); ++slot) {
+            if (!column.isNull[size_t(slot)]) {
+                values.append(column.texts.utf8At(slot));
+                rowids.push_back(column.rowids[size_t(slot)]);
+            }
         }
+        column.texts = std::move(values);
+        column.rowids = std::move(rowids);
     }
-    // The database folds case for ASCII only; where its order and the list's differ, the list's wins,
-    // equal values keeping the store's order.
-    for (size_t i = 1; i < values.size(); ++i) {
-        if (listsBefore(values[i - 1], values[i]))
-            continue;
-        if (!listsBefore(values[i], values[i - 1]) && rowids[i - 1] < rowids[i])
-            continue;
-        std::vector<size_t> order(values.size());
-        std::iota(order.begin(), order.end(), size_t(0));
-        std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-            if (listsBefore(values[a], values[b]))
-                return true;
-            return !listsBefore(values[b], values[a]) && rowids[a] < rowids[b];
-        });
-        std::vector<QString> sorted;
-        sorted.reserve(values.size());
-        for (size_t k : order)
-            sorted.push_back(values[k]);
-        return sorted;
-    }
-    return values;
+    // The database folds case for ASCII only; where its order and the list's differ, the list's wins, equal values
+    // keeping the store's order.
+    return inListOrder(std::move(column.texts), column.rowids);
 }
 
 void DataSource::PrefetchedColumn::append(sqlite3_stmt* statement)
 {
     const bool null = sqlite3_column_type(statement, 1) == SQLITE_NULL;
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, 1));
-    const int length = null ? 0 : sqlite3_column_bytes(statement, 1);
-    bytes.insert(bytes.end(), text, text + length);
-    ends.push_back(qint64(bytes.size()));
+    texts.append(QByteArrayView(text, null ? 0 : sqlite3_column_bytes(statement, 1)));
     isNull.push_back(null);
 }
 
@@ -523,12 +540,11 @@ FieldValue DataSource::PrefetchedColumn::valueAt(qint64 position) const
     return value(slotOfPosition.empty() ? position : qint64(slotOfPosition[size_t(position)]));
 }
 
-FieldValue DataSource::PrefetchedColumn::value(qint64 position) const
+FieldValue DataSource::PrefetchedColumn::value(qint64 slot) const
 {
-    if (isNull[size_t(position)])
+    if (isNull[size_t(slot)])
         return std::nullopt;
-    const qint64 begin = position == 0 ? 0 : ends[size_t(position - 1)];
-    return textFromStore(bytes.data() + begin, ends[size_t(position)] - begin);
+    return texts.at(slot);
 }
 
 void DataSource::updateControls()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "records/packedtexts.h"
 #include "records/storeerror.h"
 
 #include <QObject>
@@ -61,7 +62,7 @@ public:
     Field fields(const QString& name);
     // Every value the prefetched field holds in the set (no-value entries left out), in list order
     // (see listsBefore), or nothing when the set was not read that way. The store lets go of them.
-    std::optional<std::vector<QString>> takePrefetchedInListOrder();
+    std::optional<PackedTexts> takePrefetchedInListOrder();
     // Stores the current record's pending changes now, in one transaction.
     void update();
 
@@ -194,8 +195,7 @@ private:
     struct PrefetchedColumn
     {
         int field = -1;
-        std::vector<char> bytes;
-        std::vector<qint64> ends;
+        PackedTexts texts;
         std::vector<bool> isNull;
         std::vector<qint64> rowids;
         std::vector<quint32> slotOfPosition;
