@@ -29,7 +29,8 @@ def run_benchmarks(binary, pattern, repetitions, env):
         env=env, check=True, capture_output=True, text=True).stdout
     medians = {}
     for b in json.loads(out)["benchmarks"]:
-        if b.get("aggregate_name") == "median":
+        # A single repetition reports its one run and no aggregates.
+        if b.get("aggregate_name") == "median" or (repetitions == 1 and b.get("run_type") == "iteration"):
             unit = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[b["time_unit"]]
             medians[b["run_name"]] = b["real_time"] * unit
     return medians
