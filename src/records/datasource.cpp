@@ -15,7 +15,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
-#include <numeric>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
