@@ -28,10 +28,11 @@ void paint(QWidget* field, const QColor& colour)
     field->setPalette(palette);
 }
 
-// Picks the entry whose text is exactly the stored value; anything else leaves nothing picked.
-void pickExactly(QComboBox* chooser, const FieldValue& stored)
+// Picks the entry that matches the stored value without regard to case (another tool may have stored it in other
+// case); anything else leaves nothing picked.
+void pickStoredEntry(QComboBox* chooser, const FieldValue& stored)
 {
-    chooser->setCurrentIndex(stored ? chooser->findText(*stored, Qt::MatchExactly | Qt::MatchCaseSensitive) : -1);
+    chooser->setCurrentIndex(stored ? chooser->findText(*stored, Qt::MatchFixedString) : -1);
 }
 
 } // namespace
@@ -167,10 +168,10 @@ void frmMain::cmdModify_Click()
     cboSort->setEnabled(false);
     SetEditColors();
     Recordset& rs = m_datProgram->recordset();
-    pickExactly(cboType, std::nullopt);
-    pickExactly(cboRateit, std::nullopt);
-    resumeNext([&] { pickExactly(cboType, rs.fields(ProgramFields::Type).value()); });
-    resumeNext([&] { pickExactly(cboRateit, rs.fields(ProgramFields::Rate).value()); });
+    pickStoredEntry(cboType, std::nullopt);
+    pickStoredEntry(cboRateit, std::nullopt);
+    resumeNext([&] { pickStoredEntry(cboType, rs.fields(ProgramFields::Type).value()); });
+    resumeNext([&] { pickStoredEntry(cboRateit, rs.fields(ProgramFields::Rate).value()); });
 }
 
 void frmMain::cmdCancel_Click()

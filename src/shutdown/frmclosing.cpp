@@ -11,6 +11,7 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QTimer>
+#include <QWindow>
 
 namespace kestrella {
 namespace {
@@ -123,6 +124,24 @@ void frmClosing::showEvent(QShowEvent* event)
         return;
     m_opened = true;
     centreOnScreen();
+    // The window is not on the screen yet: the walk waits until it is, so the person sees "Closing...." while a
+    // long table is checked rather than an empty frame.
+    windowHandle()->installEventFilter(this);
+}
+
+bool frmClosing::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == windowHandle() && event->type() == QEvent::Expose && windowHandle()->isExposed()) {
+        windowHandle()->removeEventFilter(this);
+        // Queued, so the exposure paints the window first; the walk then runs outside any nested event loop, where
+        // no tick can come in the middle of it.
+        QMetaObject::invokeMethod(this, &frmClosing::beginClosing, Qt::QueuedConnection);
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void frmClosing::beginClosing()
+{
     // Started before the walk so that a long walk does not delay the first tick, and only now so that
     // no tick can come before the walk.
     Timer1->start();

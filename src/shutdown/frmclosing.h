@@ -30,11 +30,13 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void createControls();
     void placeControls();
     void centreOnScreen();
+    void beginClosing();
     void removeCurrentRecord();
     void Timer1_Timer();
     void unload();

@@ -117,7 +117,8 @@ void OpenWebPage(QWidget* parent, const QString& url, bool passToBrowser)
     case Outcome::Started:
         return;
     case Outcome::Failed:
-        OpenInExplorer(parent, url);
+        // Whether or not the fallback starts, the user hears of the failure once, below.
+        OpenInExplorer(url);
         break;
     case Outcome::Refused:
         break;
@@ -125,16 +126,10 @@ void OpenWebPage(QWidget* parent, const QString& url, bool passToBrowser)
     showWarning(parent, QStringLiteral("Web page failed to be opened."), QStringLiteral("Testing only did it work ?"));
 }
 
-void OpenInExplorer(QWidget* parent, const QString& url)
+bool OpenInExplorer(const QString& url)
 {
     const std::optional<QString> address = webAddress(url);
-    if (!address) {
-        showWarning(parent, QStringLiteral("Only web addresses (beginning with http://, https:// or www.) are handed "
-                                           "to the desktop, so this address was not opened there."));
-        return;
-    }
-    if (!DesktopShell::current().startFallback(*address))
-        showWarning(parent, QStringLiteral("The desktop could not open the web page either."));
+    return address && DesktopShell::current().startFallback(*address);
 }
 
 } // namespace kestrella

@@ -46,7 +46,7 @@ public:
 void OpenWebPage(QWidget* parent, const QString& url, bool passToBrowser);
 
 // The fallback when the browser would not start: the desktop's default opener, given web addresses only
-// (http, https, or "www." to which "http://" is added). Reports a refusal or a failure to the user.
-void OpenInExplorer(QWidget* parent, const QString& url);
+// (http, https, or "www." to which "http://" is added). Returns whether it started; OpenWebPage tells the user.
+bool OpenInExplorer(const QString& url);
 
 } // namespace kestrella

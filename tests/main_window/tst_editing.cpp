@@ -171,7 +171,8 @@ private slots:
     void editShowsTheStoredPicksAndSaveReplacesTheEntry()
     {
         MainWindowFixture f;
-        QVERIFY(f.start({{"Alpha", "Surf Exchange", "Fair"}, {"Mid", "Weird type", std::nullopt}, {"Zed"}}));
+        // Another tool stored Alpha's type and rating in other case: they still pick their entries.
+        QVERIFY(f.start({{"Alpha", "surf EXCHANGE", "fair"}, {"Mid", "Weird type", std::nullopt}, {"Zed"}}));
         f.click("cmdAdd"); // an earlier addition leaves other picks in the choosers
         type(f.box("txtProName"), "New");
         f.chooser("cboType")->setCurrentText("Banner Exchange");
@@ -193,6 +194,7 @@ private slots:
         QVERIFY(!f.window->EditingExisting);
         QVERIFY(!findRow(f.dataFile(), "Alpha"));
         QCOMPARE(findRow(f.dataFile(), "Zulu")->at(Type), QStringLiteral("Surf Exchange"));
+        QCOMPARE(findRow(f.dataFile(), "Zulu")->at(Rate), QStringLiteral("Fair"));
 
         // A type that is not an entry shows nothing picked, and an untouched chooser leaves it stored as it was.
         f.pick("Mid");

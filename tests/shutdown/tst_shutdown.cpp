@@ -44,10 +44,16 @@ struct ClosingRun
     }
     ~ClosingRun() { delete window; }
 
+    // The status the walk leaves behind, or why there is none.
     QString showAndWalk()
     {
         window->show();
-        return label(window, "lblStatus")->text();
+        if (label(window, "lblStatus")->text() != QLatin1String("Closing...."))
+            return QStringLiteral("walked before the window was on the screen");
+        if (!QTest::qWaitForWindowExposed(window))
+            return QStringLiteral("never on the screen");
+        QCoreApplication::sendPostedEvents(window, QEvent::MetaCall); // the walk, queued behind the exposure
+        return window ? label(window, "lblStatus")->text() : QStringLiteral("closed");
     }
 
     QPointer<frmClosing> window;
