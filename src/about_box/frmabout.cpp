@@ -37,30 +37,19 @@ const QString Description = QStringLiteral(
 const QString Disclaimer = QStringLiteral("NOTICE :  This program is free !  It comes with no warranty of any "
                                           "kind: you use it at your own risk.");
 
-// Small enough for the whole note to fit its box; Debian's Liberation Sans stands in for Arial.
-QFont textFont(qreal pointSize, bool bold = false)
-{
-    QFont font(QStringLiteral("Arial"));
-    font.setPointSizeF(pointSize);
-    font.setBold(bold);
-    return font;
-}
+// Its texts are black, so the whole box brings a light window of its own, whatever the desktop's theme.
+const QColor BoxColor(240, 240, 240);
+const QColor TextColor(Qt::black);
+
+// Small enough for the whole note to fit its box.
+const int TextPixels = 11;
+const int TitlePixels = 21;
 
 QLabel* makeText(QWidget* parent, const char* name, const QString& text = {})
 {
-    auto* label = makeControl<QLabel>(parent, name);
-    label->setTextFormat(Qt::PlainText);
-    label->setFont(textFont(8.25));
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    label->setText(text);
+    QLabel* label = makeLabel(parent, name, text);
+    label->setFont(arialFont(TextPixels));
     return label;
-}
-
-void makeBlack(QLabel* label)
-{
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, Qt::black);
-    label->setPalette(palette);
 }
 
 } // namespace
@@ -91,6 +80,9 @@ frmAbout::frmAbout()
     setAttribute(Qt::WA_DeleteOnClose);
     setModal(false);
     setFixedSize(twipsToPixels(7335), twipsToPixels(4875));
+    setWindowIcon(programIcon());
+    setFont(controlFont());
+    setColours(this, BoxColor, TextColor);
     createControls();
     placeControls();
     setTabOrder();
@@ -103,14 +95,12 @@ void frmAbout::createControls()
     Picture1->setPixmap(QPixmap(QStringLiteral(":/about/picture1.jpg")));
 
     lblTitle = makeText(this, "lblTitle");
-    lblTitle->setFont(textFont(16, true));
+    lblTitle->setFont(arialFont(TitlePixels, true));
     lblVersion = makeText(this, "lblVersion");
     lblDescription = makeText(this, "lblDescription", Description);
     lblDescription->setWordWrap(true);
     lblDisclaimer = makeText(this, "lblDisclaimer", Disclaimer);
     lblDisclaimer->setWordWrap(true);
-    for (QLabel* label : {lblTitle, lblDescription, lblDisclaimer})
-        makeBlack(label);
 
     Line1 = makeControl<QFrame>(this, "Line1");
     Line1->setFrameShape(QFrame::HLine);

@@ -34,20 +34,11 @@ struct TopButton
     int width;
 };
 
-QFont labelFont()
-{
-    QFont font(QStringLiteral("Arial"));
-    font.setPointSizeF(9.75);
-    font.setBold(true);
-    return font;
-}
-
+// Row labels size themselves to their text.
 QLabel* makeLabel(QWidget* parent, const char* name, const QString& caption, int left, int top)
 {
-    auto* label = makeControl<QLabel>(parent, name);
-    label->setText(caption);
-    label->setFont(labelFont());
-    label->adjustSize(); // labels size themselves to their text
+    QLabel* label = kestrella::makeLabel(parent, name, caption);
+    label->adjustSize();
     label->move(twipsToPixels(left), twipsToPixels(top));
     return label;
 }
@@ -72,10 +63,8 @@ frmMain::frmMain(const QString& applicationFolder, QWidget* parent)
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Kestrella - Keep Track of all of your important referral information !"));
-    QIcon icon;
-    icon.addFile(QStringLiteral(":/icons/kestrella-16.png"), QSize(16, 16));
-    icon.addFile(QStringLiteral(":/icons/kestrella-32.png"), QSize(32, 32));
-    setWindowIcon(icon);
+    setWindowIcon(programIcon());
+    setFont(controlFont());
     setFixedSize(twipsToPixels(10080), twipsToPixels(6330));
     m_datProgram->setObjectName(QStringLiteral("datProgram"));
     m_datProgram->setPrefetchedField(ProgramFields::Name);
@@ -128,9 +117,8 @@ void frmMain::createControls()
     lstPrograms->setAccessibleName(QStringLiteral("Programs"));
     Label1 = makeLabel(frmList, "Label1", QStringLiteral("Items Listed:"), 120, 4440);
     lblCount = makeLabel(frmList, "lblCount", QStringLiteral("0"), 1440, 4440);
-    QPalette red = lblCount->palette();
-    red.setColor(QPalette::WindowText, QColor(255, 0, 0));
-    lblCount->setPalette(red);
+    // Pure red reads at 3:1 only on a light background, so the count brings its own.
+    setColours(lblCount, Qt::white, QColor(255, 0, 0));
     cboSort = makeChooser(frmList, "cboSort", sortFilterEntries());
     cboSort->setToolTip(QStringLiteral("Sort By"));
     cboSort->setAccessibleName(QStringLiteral("Sort By"));
@@ -166,9 +154,7 @@ void frmMain::createControls()
                            txtRateit, txtType, txtLastLogin})
         box->setReadOnly(true);
     txtComments->setReadOnly(true);
-    QPalette white = txtProName->palette();
-    white.setColor(QPalette::Base, Qt::white);
-    txtProName->setPalette(white);
+    paintDesignColours();
 
     cboRateit = makeChooser(Frame1, "cboRateit", programRatings());
     cboType = makeChooser(Frame1, "cboType", programTypes());
@@ -209,6 +195,8 @@ void frmMain::createControls()
 
 void frmMain::placeControls()
 {
+    // The type box and its chooser reach a little further left than the rest of the grid, so that the longest
+    // type fits beside the chooser's arrow.
     placeInTwips({
         {frmList, 120, 960, 3015, 5295},        {lstPrograms, 120, 240, 2775, 4125},
         {cboSort, 240, 4800, 2655, 315},        {Frame1, 3240, 960, 6735, 5295},
@@ -217,8 +205,8 @@ void frmMain::placeControls()
         {cmdLoginOpen, 6000, 1320, 615, 375},   {txtProUrlReferral, 1800, 1800, 4095, 350},
         {cmdRefOpen, 6000, 1800, 615, 375},     {txtStart, 1800, 2280, 4095, 350},
         {cmdStartOpen, 6000, 2280, 615, 375},   {txtRateit, 1800, 2760, 1455, 350},
-        {cboRateit, 1800, 2760, 1455, 315},     {txtType, 4320, 2760, 1575, 350},
-        {cboType, 4320, 2760, 1575, 315},       {txtComments, 1800, 3240, 4095, 1095},
+        {cboRateit, 1800, 2760, 1455, 315},     {txtType, 4200, 2760, 1695, 350},
+        {cboType, 4200, 2760, 1695, 315},       {txtComments, 1800, 3240, 4095, 1095},
         {txtLastLogin, 1920, 4560, 1095, 350},  {cmdResetLogin, 3240, 4560, 2655, 350},
     });
 }

@@ -88,6 +88,7 @@ private:
     void trackActivation(QWindow* focusWindow);
 
     void paintRecordFields(const QColor& colour);
+    void paintDesignColours();
     void setRecordBoxesLocked(bool locked);
     void showChoosers(bool show);
     void setOpenButtonsFromRecord();

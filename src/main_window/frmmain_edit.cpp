@@ -1,5 +1,6 @@
 // Adding, saving, editing, cancelling and deleting records.
 #include "app/clock.h"
+#include "app/controls.h"
 #include "app/errors.h"
 #include "app/messages.h"
 #include "main_window/frmmain.h"
@@ -19,13 +20,12 @@ namespace {
 
 const QColor EditColor(255, 255, 192);
 const QColor ViewColor(255, 255, 255);
+// Both field colours are light, so their text is dark whatever the desktop's theme.
+const QColor FieldTextColor(Qt::black);
 
 void paint(QWidget* field, const QColor& colour)
 {
-    QPalette palette = field->palette();
-    palette.setColor(QPalette::Base, colour);
-    palette.setColor(QPalette::Button, colour); // a drop-down list shows its button colour
-    field->setPalette(palette);
+    setColours(field, colour, FieldTextColor);
 }
 
 // Picks the entry that matches the stored value without regard to case (another tool may have stored it in other
@@ -44,6 +44,12 @@ void frmMain::paintRecordFields(const QColor& colour)
          std::initializer_list<QWidget*>{txtProName, txtProUserName, txtProPassword, txtProLogin, txtProUrlReferral,
                                          txtStart, txtRateit, txtType, txtComments, cboRateit, cboType})
         paint(field, colour);
+}
+
+void frmMain::paintDesignColours()
+{
+    // Only the name box is white at start; the other fields follow the desktop until the first painting.
+    paint(txtProName, ViewColor);
 }
 
 void frmMain::SetEditColors()

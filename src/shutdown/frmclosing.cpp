@@ -1,10 +1,9 @@
 #include "shutdown/frmclosing.h"
 
-#include "app/twips.h"
+#include "app/controls.h"
 #include "records/datasource.h"
 #include "records/program.h"
 
-#include <QFont>
 #include <QIcon>
 #include <QLabel>
 #include <QPixmap>
@@ -37,16 +36,6 @@ QIcon noIcon()
     return icon;
 }
 
-QLabel* makeLabel(QWidget* parent, const QString& name, const QString& caption)
-{
-    auto* label = new QLabel(caption, parent);
-    label->setObjectName(name);
-    // Names come from the user's records: show them as typed, never as markup.
-    label->setTextFormat(Qt::PlainText);
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    return label;
-}
-
 } // namespace
 
 frmClosing::frmClosing(const QString& applicationFolder, QWidget* parent)
@@ -57,10 +46,7 @@ frmClosing::frmClosing(const QString& applicationFolder, QWidget* parent)
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Closing Database"));
     setWindowIcon(noIcon());
-    QFont font(QStringLiteral("Arial"));
-    font.setPointSizeF(9.75);
-    font.setBold(true);
-    setFont(font);
+    setFont(controlFont());
     createControls();
     placeControls();
 }
@@ -77,8 +63,8 @@ int frmClosing::tickInterval()
 
 void frmClosing::createControls()
 {
-    lblStatus = makeLabel(this, QStringLiteral("lblStatus"), StatusAtLoad);
-    lblcount = makeLabel(this, QStringLiteral("lblcount"), CountAtLoad);
+    lblStatus = makeLabel(this, "lblStatus", StatusAtLoad);
+    lblcount = makeLabel(this, "lblcount", CountAtLoad);
 
     datClose = new DataSource(this);
     datClose->setObjectName(QStringLiteral("datClose"));

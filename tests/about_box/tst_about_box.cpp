@@ -28,6 +28,7 @@ private slots:
         QCOMPARE(box->findChild<QLabel*>("lblTitle")->text(), QStringLiteral("Kestrella"));
         QCOMPARE(box->findChild<QLabel*>("lblVersion")->text(), QStringLiteral("Version 1.0.2"));
         QVERIFY(!box->isModal());
+        QVERIFY(!box->windowIcon().isNull());
         QVERIFY(!box->findChild<QLabel*>("Picture1")->pixmap().isNull());
     }
 

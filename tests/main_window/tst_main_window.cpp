@@ -56,10 +56,6 @@ private slots:
         QCOMPARE(f.chooser("cboRateit")->geometry().topLeft(), f.box("txtRateit")->geometry().topLeft());
         QCOMPARE(f.chooser("cboType")->width(), f.box("txtType")->width());
         QCOMPARE(f.control<QLabel>("lblCount")->palette().color(QPalette::WindowText), QColor(255, 0, 0));
-        const QFont labelFont = f.control<QLabel>("lblProName")->font();
-        QCOMPARE(labelFont.family(), QStringLiteral("Arial"));
-        QVERIFY(labelFont.bold());
-        QCOMPARE(labelFont.pointSizeF(), 9.75);
 
         for (const char* on : {"cmdAdd", "cmdAbout", "cmdCheckList", "cmdHelp", "cmdExit"})
             QVERIFY2(f.command(on)->isEnabled(), on);
