@@ -195,8 +195,6 @@ void frmMain::createControls()
 
 void frmMain::placeControls()
 {
-    // The type box and its chooser reach a little further left than the rest of the grid, so that the longest
-    // type fits beside the chooser's arrow.
     placeInTwips({
         {frmList, 120, 960, 3015, 5295},        {lstPrograms, 120, 240, 2775, 4125},
         {cboSort, 240, 4800, 2655, 315},        {Frame1, 3240, 960, 6735, 5295},
@@ -205,8 +203,8 @@ void frmMain::placeControls()
         {cmdLoginOpen, 6000, 1320, 615, 375},   {txtProUrlReferral, 1800, 1800, 4095, 350},
         {cmdRefOpen, 6000, 1800, 615, 375},     {txtStart, 1800, 2280, 4095, 350},
         {cmdStartOpen, 6000, 2280, 615, 375},   {txtRateit, 1800, 2760, 1455, 350},
-        {cboRateit, 1800, 2760, 1455, 315},     {txtType, 4200, 2760, 1695, 350},
-        {cboType, 4200, 2760, 1695, 315},       {txtComments, 1800, 3240, 4095, 1095},
+        {cboRateit, 1800, 2760, 1455, 315},     {txtType, 4320, 2760, 1575, 350},
+        {cboType, 4320, 2760, 1575, 315},       {txtComments, 1800, 3240, 4095, 1095},
         {txtLastLogin, 1920, 4560, 1095, 350},  {cmdResetLogin, 3240, 4560, 2655, 350},
     });
 }

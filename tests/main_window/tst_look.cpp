@@ -213,7 +213,7 @@ private slots:
                                               << "txtLastLogin"
                                               << "12/31/26";
         QTest::newRow("the longest type") << "frmMain"
-                                          << "cboType"
+                                          << "txtType"
                                           << "Traffic Exchange";
         QTest::newRow("the longest rating") << "frmMain"
                                             << "cboRateit"
