@@ -269,8 +269,11 @@ void frmMain::connectHandlers()
     onClick(cmdExit, &frmMain::cmdExit_Click);
     connect(cboSort, &QComboBox::activated, this, [this] {
         // A set that could not be read leaves the list on the old set: the filter goes back to its entry.
-        if (!runReported(this, [this] { cboSort_Click(); }))
+        const QString source = m_datProgram->recordSource();
+        if (!runReported(this, [this] { cboSort_Click(); })) {
             cboSort->setCurrentIndex(m_listedFilter);
+            m_datProgram->setRecordSource(source);
+        }
     });
     connect(lstPrograms->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &frmMain::onListSelectionChanged);

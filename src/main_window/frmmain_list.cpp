@@ -98,7 +98,8 @@ void frmMain::lstPrograms_Click()
 {
     if (!ChangePending) {
         // A pick that cannot be shown (the file locked or gone) is said, not passed over, and leaves the
-        // selection and the commands with the record the fields still show.
+        // selection, the commands and the set with the record the fields still show.
+        const QString source = m_datProgram->recordSource();
         const bool shown = runReported(this, [&] {
             const int row = selectedRow();
             if (row < 0)
@@ -108,6 +109,7 @@ void frmMain::lstPrograms_Click()
             m_datProgram->refresh();
         });
         if (!shown) {
+            m_datProgram->setRecordSource(source);
             selectEntryOfShownRecord();
             return;
         }
