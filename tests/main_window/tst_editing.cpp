@@ -306,10 +306,7 @@ private slots:
         QVERIFY(f.command("cmdAdd")->isEnabled() && f.command("cmdDelete")->isEnabled());
         for (const char* off : {"cmdModify", "cmdSave", "cmdCancel"})
             QVERIFY2(!f.command(off)->isEnabled(), off);
-        QVERIFY(f.list()->isEnabled() && f.chooser("cboSort")->isEnabled());
-        QVERIFY(f.box("txtProName")->isReadOnly() && f.box("txtType")->isVisible() &&
-                !f.chooser("cboType")->isVisible());
-        QCOMPARE(f.box("txtProName")->palette().color(QPalette::Base), QColor(Qt::white));
+        QVERIFY(f.list()->isEnabled() && f.box("txtProName")->isReadOnly() && !f.chooser("cboType")->isVisible());
         QCOMPARE(QApplication::focusWidget(), f.command("cmdAdd"));
 
         f.messages.queueAnswer(MessageAnswer::Yes);
