@@ -1,5 +1,6 @@
 #include "main_window/frmmain.h"
 
+#include "about_box/frmabout.h"
 #include "app/controls.h"
 #include "app/errors.h"
 #include "main_window/programlistmodel.h"
@@ -13,7 +14,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -253,7 +253,14 @@ void frmMain::connectHandlers()
     onClick(cmdResetLogin, &frmMain::cmdResetLogin_Click);
     onClick(cmdAbout, &frmMain::cmdAbout_Click);
     onClick(cmdExit, &frmMain::cmdExit_Click);
-    connect(cboSort, &QComboBox::activated, this, [this] { runReported(this, [this] { cboSort_Click(); }); });
+    connect(cboSort, &QComboBox::activated, this, [this] {
+        // A set that could not be read leaves the list on the old set: the filter goes back to its entry.
+        const QString source = m_datProgram->recordSource();
+        if (!runReported(this, [this] { cboSort_Click(); })) {
+            cboSort->setCurrentIndex(m_listedFilter);
+            m_datProgram->setRecordSource(source);
+        }
+    });
     connect(lstPrograms->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &frmMain::onListSelectionChanged);
     connect(lstPrograms, &QListView::clicked, this, &frmMain::onListClicked);
@@ -301,20 +308,26 @@ void frmMain::trackActivation(QWindow* focusWindow)
         return;
     }
     if (focusWindow != windowHandle()) {
-        // Message boxes hand the activation back without it counting as a new activation.
-        const QWidget* other = nullptr;
-        for (const QWidget* w : QApplication::topLevelWidgets()) {
-            if (w->windowHandle() == focusWindow)
-                other = w;
-        }
-        const bool counts = other && !qobject_cast<const QMessageBox*>(other);
-        m_otherWindowOfOurs = counts ? focusWindow : nullptr;
+        // Only the About box hands the activation back: message boxes, drop-down lists and context menus are
+        // part of what the main window is doing, and the closing window never hands back.
+        const frmAbout* about = frmAbout::instance();
+        m_otherWindowOfOurs = about && about->windowHandle() == focusWindow ? focusWindow : nullptr;
         return;
     }
     if (m_otherWindowOfOurs) {
         m_otherWindowOfOurs.clear();
         Form_Activate();
     }
+}
+
+frmMain::WaitCursor::WaitCursor()
+{
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+frmMain::WaitCursor::~WaitCursor()
+{
+    QGuiApplication::restoreOverrideCursor();
 }
 
 void frmMain::showEvent(QShowEvent* event)

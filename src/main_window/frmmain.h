@@ -97,11 +97,22 @@ private:
     void addToCount(int delta);
     int selectedRow() const;
     void removeSelectedEntry();
+    void selectEntryOfShownRecord();
     void showPendingChangeMessage();
     void onListSelectionChanged();
     void onListClicked();
     template <typename Button>
     void onClick(Button* button, void (frmMain::*handler)());
+
+    // The wait cursor, while a step may wait for a file that another program holds locked.
+    class WaitCursor
+    {
+    public:
+        WaitCursor();
+        ~WaitCursor();
+        WaitCursor(const WaitCursor&) = delete;
+        WaitCursor& operator=(const WaitCursor&) = delete;
+    };
 
     QString m_applicationFolder;
     DataSource* m_datProgram;
@@ -109,6 +120,7 @@ private:
     bool m_changingListSelection = false;
     bool m_selectionChangedByPress = false;
     bool m_activatedOnce = false;
+    int m_listedFilter = -1; // the filter entry whose set the list shows
     QPointer<QWindow> m_otherWindowOfOurs;
     QPointer<QWidget> m_aboutBox;
 

@@ -88,8 +88,10 @@ void frmMain::cmdAdd_Click()
         return;
     ChangePending = true;
     showChoosers(true);
+    // Cancel is offered, so an addition started by mistake can be given up.
     cmdSave->setEnabled(true);
-    for (QToolButton* off : {cmdDelete, cmdModify, cmdCancel, cmdAdd})
+    cmdCancel->setEnabled(true);
+    for (QToolButton* off : {cmdDelete, cmdModify, cmdAdd})
         off->setEnabled(false);
     txtProName->setFocus();
     setRecordBoxesLocked(false);
@@ -129,7 +131,10 @@ void frmMain::cmdSave_Click()
         return;
     carryChooserPicks();
     // Stored at once, so a crash right after Save loses nothing; a refused write keeps everything typed.
-    if (!runReported(this, [this] { m_datProgram->recordset().update(); }))
+    if (!runReported(this, [this] {
+            WaitCursor wait;
+            m_datProgram->recordset().update();
+        }))
         return;
 
     ChangePending = false;
@@ -151,6 +156,7 @@ void frmMain::cmdSave_Click()
         EditingExisting = false;
         addToCount(-1);
     }
+    cmdAdd->setFocus(); // the boxes are read-only again
 }
 
 void frmMain::cmdModify_Click()
@@ -199,6 +205,7 @@ void frmMain::cmdCancel_Click()
         ChangePending = false;
         EditingExisting = false;
         SetNormalColors();
+        cmdAdd->setFocus();
     } else if (ChangePending) {
         // An addition given up: the new record vanishes and the one shown before comes back.
         Recordset& rs = m_datProgram->recordset();
@@ -207,7 +214,7 @@ void frmMain::cmdCancel_Click()
             if (BookmarkBeforeAdd)
                 rs.setBookmark(*BookmarkBeforeAdd);
         });
-        resumeNext([&] { m_datProgram->refresh(); });
+        runReported(this, [this] { m_datProgram->refresh(); });
         showChoosers(false);
         cmdAdd->setEnabled(true);
         cmdDelete->setEnabled(true);
@@ -219,6 +226,9 @@ void frmMain::cmdCancel_Click()
         setRecordBoxesLocked(true);
         ChangePending = false;
         SetNormalColors();
+        // Delete is offered for the record now on show: the list follows it, so a deletion takes its entry.
+        selectEntryOfShownRecord();
+        cmdAdd->setFocus();
     }
 }
 
@@ -236,14 +246,15 @@ void frmMain::cmdDelete_Click()
     if (!runReported(this, [&] { rs.deleteCurrent(); }))
         return;
     ChangePending = false;
-    if (selectedRow() < 0)
-        return;
-    removeSelectedEntry();
+    // A record without a name has no entry, but it was counted.
+    if (selectedRow() >= 0)
+        removeSelectedEntry();
     addToCount(-1);
     SetNormalColors();
-    resumeNext([&] { m_datProgram->refresh(); });
+    runReported(this, [this] { m_datProgram->refresh(); });
     cmdModify->setEnabled(false);
     cmdDelete->setEnabled(false);
+    cmdAdd->setFocus();
 }
 
 } // namespace kestrella

@@ -10,12 +10,19 @@ void frmMain::cmdExit_Click()
 {
     Recordset& rs = m_datProgram->recordset();
     if (ChangePending) {
-        if (!EditingExisting)
-            labelUnsavedAddition(rs);
         // The one reason not to leave: what is pending cannot be stored, and leaving would lose it.
-        if (!runReported(this, [&] { rs.update(); }))
+        if (!runReported(this, [&] {
+                WaitCursor wait;
+                if (EditingExisting)
+                    rs.update();
+                else
+                    storeLabelledAddition(rs);
+            }))
             return;
-        resumeNext([this] { m_datProgram->refresh(); });
+        runReported(this, [this] {
+            WaitCursor wait;
+            m_datProgram->refresh();
+        });
     }
     resumeNext([this] { (new frmClosing(m_applicationFolder))->show(); });
     close();

@@ -40,6 +40,9 @@ void frmMain::cmdCheckList_Click()
 
 void frmMain::cmdResetLogin_Click()
 {
+    // With no record on show there is nothing to stamp: a date in the blank box would claim a stamp never made.
+    if (!m_datProgram->recordset().hasCurrentRecord())
+        return;
     resumeNext([this] { txtLastLogin->setText(lastLoginText(Clock::current().today())); });
     // Stored at once; a write the file refuses is shown rather than passed over.
     runReported(this, [this] { m_datProgram->recordset().update(); });

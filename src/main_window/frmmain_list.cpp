@@ -34,11 +34,13 @@ void frmMain::cboSort_Click()
         m_datProgram->setRecordSource(selectAllStatement());
         m_datProgram->refresh();
         FillProgramList();
+        m_listedFilter = cboSort->currentIndex();
     }
     if (cboSort->currentText() != ListAllEntry && !ChangePending) {
         m_datProgram->setRecordSource(selectByTypeStatement(cboSort->currentText()));
         m_datProgram->refresh();
         FillProgramList();
+        m_listedFilter = cboSort->currentIndex();
     }
     if (ChangePending)
         showPendingChangeMessage();
@@ -95,15 +97,22 @@ PackedTexts frmMain::walkNames(qint64 count)
 void frmMain::lstPrograms_Click()
 {
     if (!ChangePending) {
-        // A pick that cannot be shown (the file locked or gone) is said, not passed over: the fields would
-        // go on showing the record picked before under the new name.
-        runReported(this, [&] {
+        // A pick that cannot be shown (the file locked or gone) is said, not passed over, and leaves the
+        // selection, the commands and the set with the record the fields still show.
+        const QString source = m_datProgram->recordSource();
+        const bool shown = runReported(this, [&] {
             const int row = selectedRow();
             if (row < 0)
                 return;
+            WaitCursor wait;
             m_datProgram->setRecordSource(selectByNameStatement(m_programList->at(row)));
             m_datProgram->refresh();
         });
+        if (!shown) {
+            m_datProgram->setRecordSource(source);
+            selectEntryOfShownRecord();
+            return;
+        }
     } else {
         showPendingChangeMessage();
     }
@@ -149,6 +158,24 @@ void frmMain::removeSelectedEntry()
     m_changingListSelection = true;
     m_programList->removeAt(row);
     lstPrograms->selectionModel()->clear();
+    m_changingListSelection = false;
+}
+
+void frmMain::selectEntryOfShownRecord()
+{
+    FieldValue name;
+    resumeNext([&] { name = m_datProgram->recordset().fields(ProgramFields::Name).value(); });
+    const int selected = selectedRow();
+    if (name && selected >= 0 && m_programList->at(selected) == *name)
+        return; // of two equal names, the one selected stays
+    const QModelIndexList entries =
+        name ? m_programList->match(m_programList->index(0), Qt::DisplayRole, *name, 1, Qt::MatchExactly)
+             : QModelIndexList();
+    m_changingListSelection = true;
+    if (entries.isEmpty())
+        lstPrograms->selectionModel()->clear();
+    else
+        lstPrograms->selectionModel()->setCurrentIndex(entries.first(), QItemSelectionModel::ClearAndSelect);
     m_changingListSelection = false;
 }
 

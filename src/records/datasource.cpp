@@ -253,6 +253,21 @@ void Recordset::update()
     m_source.storePending();
 }
 
+void Recordset::update(const std::vector<std::pair<QString, FieldValue>>& writes)
+{
+    if (!m_source.m_open)
+        throw notOpen();
+    const std::map<int, FieldValue> pendingBefore = m_source.m_written;
+    try {
+        for (const auto& [name, value] : writes)
+            fields(name).setValue(value);
+        m_source.storePending();
+    } catch (...) {
+        m_source.m_written = pendingBefore;
+        throw;
+    }
+}
+
 bool Recordset::isAdding() const
 {
     return m_source.m_adding;

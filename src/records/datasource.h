@@ -65,6 +65,9 @@ public:
     std::optional<PackedTexts> takePrefetchedInListOrder();
     // Stores the current record's pending changes now, in one transaction.
     void update();
+    // The same, with these values written into their fields first. They go into the table only with this store:
+    // when it fails they are withdrawn, and what was pending before stays as it was.
+    void update(const std::vector<std::pair<QString, FieldValue>>& writes);
 
     bool isAdding() const;
     bool hasCurrentRecord() const;

@@ -1,14 +1,12 @@
 #include "shutdown/exitcheck.h"
 
-#include "app/errors.h"
 #include "records/program.h"
 
 namespace kestrella {
 
-void labelUnsavedAddition(Recordset& records)
+void storeLabelledAddition(Recordset& records)
 {
-    resumeNext([&] { records.fields(ProgramFields::Name).setValue(BlankRecordName); });
-    resumeNext([&] { records.fields(ProgramFields::Comments).setValue(BlankRecordComment); });
+    records.update({{ProgramFields::Name, BlankRecordName}, {ProgramFields::Comments, BlankRecordComment}});
 }
 
 } // namespace kestrella

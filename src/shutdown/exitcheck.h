@@ -10,8 +10,8 @@ inline const QString BlankRecordComment =
     QStringLiteral("This was caused when you tried to add a record and the program was stoped without saving with a "
                    "Program Name.  Remove this Blank Record or it will cause problems !");
 
-// Writes the label into the record being added. Fields the user typed into keep what was typed; a field that
-// cannot be written is passed over.
-void labelUnsavedAddition(Recordset& records);
+// Stores the record being added with the label. Fields the user typed into keep what was typed. The label goes into
+// the table only with this store: when the store fails (StoreError), the record stays pending as it was.
+void storeLabelledAddition(Recordset& records);
 
 } // namespace kestrella

@@ -58,9 +58,9 @@ private slots:
         QCOMPARE(f.box("txtLastLogin")->text(), QStringLiteral("03/05/26"));
         QCOMPARE(QApplication::focusWidget(), f.box("txtProName"));
         QVERIFY(f.chooser("cboType")->isVisible() && !f.box("txtType")->isVisible());
-        for (const char* off : {"cmdAdd", "cmdDelete", "cmdModify", "cmdCancel"})
+        for (const char* off : {"cmdAdd", "cmdDelete", "cmdModify"})
             QVERIFY2(!f.command(off)->isEnabled(), off);
-        QVERIFY(f.command("cmdSave")->isEnabled());
+        QVERIFY(f.command("cmdSave")->isEnabled() && f.command("cmdCancel")->isEnabled());
         QVERIFY(!f.list()->isEnabled() && !f.chooser("cboSort")->isEnabled());
         QVERIFY(!f.button("cmdResetLogin")->isEnabled() && !f.button("cmdLoginOpen")->isEnabled());
         QVERIFY(!f.box("txtProName")->isReadOnly() && f.box("txtLastLogin")->isReadOnly());
@@ -91,6 +91,7 @@ private slots:
         QVERIFY(f.command("cmdAdd")->isEnabled() && !f.command("cmdSave")->isEnabled());
         QVERIFY(f.list()->isEnabled() && f.box("txtProName")->isReadOnly());
         QVERIFY(!f.button("cmdResetLogin")->isEnabled()); // until the next pick
+        QCOMPARE(QApplication::focusWidget(), f.command("cmdAdd"));
         QCOMPARE(f.box("txtProName")->palette().color(QPalette::Base), QColor(Qt::white));
         QCOMPARE(f.selectedRow(), 1); // "Existing" moved down and stays selected
 
@@ -219,20 +220,26 @@ private slots:
         QVERIFY(!f.window->EditingExisting);
     }
 
-    void cancelAskedAndAnsweredOtherwiseKeepsTheEdit_data()
+    void cancelAskedAndAnsweredOtherwiseKeepsTheChange_data()
     {
+        QTest::addColumn<bool>("adding");
         QTest::addColumn<int>("answer");
-        QTest::newRow("No") << int(MessageAnswer::No);
-        QTest::newRow("Cancel or closed") << int(MessageAnswer::Cancel);
+        for (bool adding : {false, true}) {
+            const char* change = adding ? "addition" : "edit";
+            QTest::addRow("%s / No", change) << adding << int(MessageAnswer::No);
+            QTest::addRow("%s / Cancel or closed", change) << adding << int(MessageAnswer::Cancel);
+        }
     }
-    void cancelAskedAndAnsweredOtherwiseKeepsTheEdit()
+    void cancelAskedAndAnsweredOtherwiseKeepsTheChange()
     {
+        QFETCH(bool, adding);
         QFETCH(int, answer);
         MainWindowFixture f;
         QVERIFY(f.start({{"Keep", "Other"}}));
         f.pick("Keep");
-        f.click("cmdModify");
+        f.click(adding ? "cmdAdd" : "cmdModify");
         type(f.box("txtProName"), "Typed");
+        const QByteArray before = fileBytes(f.dataFile());
         f.messages.queueAnswer(MessageAnswer(answer));
         f.click("cmdCancel");
         const Message& asked = f.messages.shown.last();
@@ -241,9 +248,12 @@ private slots:
         QCOMPARE(asked.icon, MessageIcon::Critical);
         QCOMPARE(asked.buttons, MessageButtons::YesNoCancel);
         QCOMPARE(asked.defaultButton, 2);
-        QVERIFY(f.window->EditingExisting);
+        QVERIFY(f.window->ChangePending);
+        QCOMPARE(f.window->EditingExisting, !adding);
         QCOMPARE(f.shownName(), QStringLiteral("Typed"));
         QCOMPARE(f.box("txtProName")->palette().color(QPalette::Base), Yellow);
+        QVERIFY(f.command("cmdSave")->isEnabled() && f.command("cmdCancel")->isEnabled());
+        QCOMPARE(fileBytes(f.dataFile()), before);
     }
 
     void aConfirmedCancelDropsEverythingTyped()
@@ -260,10 +270,56 @@ private slots:
         QCOMPARE(f.selectedRow(), 0);
         QVERIFY(f.command("cmdModify")->isEnabled() && f.command("cmdDelete")->isEnabled());
         QVERIFY(!f.button("cmdResetLogin")->isEnabled());
+        QCOMPARE(QApplication::focusWidget(), f.command("cmdAdd"));
         f.pick("Other one");
         QCOMPARE(f.listed(), QStringList({"Old", "Other one"}));
         QVERIFY(findRow(f.dataFile(), "Old").has_value());
         QVERIFY(!findRow(f.dataFile(), "Renamed").has_value());
+    }
+
+    void aCancelledAdditionLeavesNoTraceAndDeleteFollowsTheFile_data()
+    {
+        QTest::addColumn<QString>("pickedBefore");
+        QTest::addColumn<QString>("shownAfter");
+        QTest::newRow("a record picked before Add") << "Second"
+                                                    << "Second";
+        QTest::newRow("a filter chosen before Add, nothing picked") << ""
+                                                                    << "First";
+    }
+    void aCancelledAdditionLeavesNoTraceAndDeleteFollowsTheFile()
+    {
+        QFETCH(QString, pickedBefore);
+        QFETCH(QString, shownAfter);
+        MainWindowFixture f;
+        QVERIFY(f.start({{"First", "Other"}, {"Second", "Other"}}));
+        if (pickedBefore.isEmpty())
+            f.chooseFilter("Other");
+        else
+            f.pick(pickedBefore);
+        const QByteArray before = fileBytes(f.dataFile());
+        f.click("cmdAdd");
+        type(f.box("txtProName"), "Unwanted");
+        type(f.box("txtProUserName"), "typed");
+        f.messages.queueAnswer(MessageAnswer::Yes);
+        f.click("cmdCancel");
+        QCOMPARE(fileBytes(f.dataFile()), before);
+        QCOMPARE(f.shownName(), shownAfter); // the first record of the set
+        QVERIFY(!f.window->ChangePending && !f.window->EditingExisting);
+        QVERIFY(f.command("cmdAdd")->isEnabled() && f.command("cmdDelete")->isEnabled());
+        for (const char* off : {"cmdModify", "cmdSave", "cmdCancel"})
+            QVERIFY2(!f.command(off)->isEnabled(), off);
+        QVERIFY(f.list()->isEnabled() && f.box("txtProName")->isReadOnly() && !f.chooser("cboType")->isVisible());
+        QCOMPARE(QApplication::focusWidget(), f.command("cmdAdd"));
+
+        f.messages.queueAnswer(MessageAnswer::Yes);
+        f.click("cmdDelete");
+        QCOMPARE(f.messages.shown.last().prompt,
+                 QStringLiteral("Are you sure you want to delete this record for %1 ?").arg(shownAfter));
+        QCOMPARE(readAllRows(f.dataFile()).size(), size_t(1));
+        QVERIFY(!findRow(f.dataFile(), shownAfter));
+        QVERIFY(!f.listed().contains(shownAfter));
+        QCOMPARE(f.listed().size(), 1);
+        QCOMPARE(f.count(), QStringLiteral("1"));
     }
 
     void deleteAnsweredOtherwiseChangesNothing()
@@ -312,6 +368,7 @@ private slots:
         QCOMPARE(f.count(), QStringLiteral("0"));
         QCOMPARE(f.shownName(), QString());
         QVERIFY(readAllRows(f.dataFile()).empty());
+        QCOMPARE(QApplication::focusWidget(), f.command("cmdAdd"));
         f.click("cmdAdd");
         type(f.box("txtProName"), "Again");
         f.click("cmdSave");

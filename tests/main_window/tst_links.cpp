@@ -52,8 +52,9 @@ private slots:
         QCOMPARE(findRow(f.dataFile(), "Site")->at(6), QStringLiteral("01/01/27"));
         QVERIFY(!findRow(f.dataFile(), "Other")->at(6).has_value());
 
-        f.chooseFilter("Start Exchange"); // no record on show: nothing stored and nothing said
+        f.chooseFilter("Start Exchange"); // no record on show: nothing stored, shown or said
         f.button("cmdResetLogin")->click();
+        QCOMPARE(f.box("txtLastLogin")->text(), QString());
         f.chooseFilter("List ALL");
         QVERIFY(!findRow(f.dataFile(), "Other")->at(6).has_value());
         QVERIFY(f.messages.shown.isEmpty());

@@ -1,6 +1,10 @@
 // The main window's layout, start-up, activation, list, filter and colours.
+#include "about_box/frmabout.h"
 #include "mainwindowfixture.h"
+#include "shutdown/frmclosing.h"
 
+#include <QAbstractItemView>
+#include <QContextMenuEvent>
 #include <QGroupBox>
 #include <QWindow>
 #include <sqlite3.h>
@@ -267,12 +271,11 @@ private slots:
         f.window->aboutBoxClosed();
         QCOMPARE(f.shownName(), QStringLiteral("First"));
 
-        // Clicking back from another window of ours counts as an activation.
+        // Clicking back from the About box counts as an activation.
         f.chooseFilter("Other");
-        QWidget other;
-        other.show();
-        other.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&other));
+        f.click("cmdAbout");
+        std::unique_ptr<frmAbout> about(frmAbout::instance());
+        QVERIFY(QTest::qWaitForWindowActive(about.get()));
         f.window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(f.window.get()));
         QTRY_COMPARE(f.shownName(), QStringLiteral("First"));
@@ -314,18 +317,121 @@ private slots:
         QCOMPARE(f.count(), QStringLiteral("0"));
     }
 
+    void aFailingRefreshAfterStartUpIsReportedAndTheProgramGoesOn_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("shownBefore");
+        QTest::newRow("filter choice") << "filter"
+                                       << "alpha";
+        QTest::newRow("list pick, a record on show") << "pick"
+                                                     << "alpha";
+        QTest::newRow("list pick, no record on show") << "pick"
+                                                      << "";
+        QTest::newRow("Delete's re-read") << "cmdDelete"
+                                          << "alpha";
+        QTest::newRow("Exit's refresh after the edit is stored") << "cmdExit"
+                                                                 << "alpha";
+    }
     void aFailingRefreshAfterStartUpIsReportedAndTheProgramGoesOn()
     {
+        QFETCH(QString, action);
+        QFETCH(QString, shownBefore);
         MainWindowFixture f;
         QVERIFY(f.start(Sample));
-        sqlite3* db = nullptr;
-        sqlite3_open(QFile::encodeName(f.dataFile()).constData(), &db);
-        sqlite3_exec(db, "drop table Programs", nullptr, nullptr, nullptr);
-        sqlite3_close(db);
-        f.chooseFilter("Other");
-        QCOMPARE(f.messages.shown.size(), 1);
-        QVERIFY(f.messages.shown.first().prompt.contains(QStringLiteral("no such table")));
-        QVERIFY(f.window->isVisible());
+        if (shownBefore.isEmpty())
+            f.chooseFilter("Surf Exchange");
+        else
+            f.pick(shownBefore);
+        const QStringList listed = f.listed();
+        const QString source = f.window->datProgram().recordSource();
+        if (action.startsWith("cmd")) {
+            // The set's table goes, after the store has done its part.
+            f.window->datProgram().setRecordSource(QStringLiteral("select * from [Gone];"));
+        } else {
+            sqlite3* db = nullptr;
+            sqlite3_open(QFile::encodeName(f.dataFile()).constData(), &db);
+            sqlite3_exec(db, "drop table Programs", nullptr, nullptr, nullptr);
+            sqlite3_close(db);
+        }
+        if (action == "filter") {
+            f.chooseFilter("Other");
+        } else if (action == "pick") {
+            f.pick("beta");
+        } else {
+            if (action == "cmdExit")
+                f.click("cmdModify");
+            f.messages.queueAnswer(MessageAnswer::Yes);
+            f.click(qPrintable(action));
+        }
+        QCOMPARE(f.messages.shown.size(), action == "cmdDelete" ? 2 : 1); // Delete asks first
+        QVERIFY(f.messages.shown.last().prompt.contains(QStringLiteral("no such table")));
+        if (!action.startsWith("cmd"))
+            QCOMPARE(f.window->datProgram().recordSource(), source); // a later re-read finds the same set
+        if (action == "filter") {
+            // The filter names the set the list shows.
+            QCOMPARE(f.chooser("cboSort")->currentText(), QStringLiteral("List ALL"));
+            QCOMPARE(f.listed(), listed);
+        } else if (action == "pick") {
+            // Nothing moved: the selection and the commands stay with the record on show.
+            QCOMPARE(f.shownName(), shownBefore);
+            QCOMPARE(f.selectedRow(), shownBefore.isEmpty() ? -1 : int(listed.indexOf(shownBefore)));
+            QCOMPARE(f.command("cmdModify")->isEnabled(), !shownBefore.isEmpty());
+            QCOMPARE(f.command("cmdDelete")->isEnabled(), !shownBefore.isEmpty());
+        } else if (action == "cmdDelete") {
+            QVERIFY(!f.listed().contains(shownBefore));
+        } else {
+            QVERIFY(!f.window->isVisible());
+            delete topLevelWindow<frmClosing>();
+        }
+    }
+
+    void popupsOfTheWindowAreNoOtherWindow_data()
+    {
+        QTest::addColumn<bool>("dropDown");
+        QTest::newRow("a filter entry chosen in the drop-down list") << true;
+        QTest::newRow("a context menu dismissed after a Save") << false;
+    }
+    void popupsOfTheWindowAreNoOtherWindow()
+    {
+        QFETCH(bool, dropDown);
+        MainWindowFixture f;
+        QVERIFY(f.start(Sample));
+        QWidget* focus = nullptr;
+        QString shown;
+        std::unique_ptr<QWidget> menuLeft;
+        if (dropDown) {
+            // As the keyboard choice does: no record on show, and the focus stays on the filter.
+            QComboBox* sort = f.chooser("cboSort");
+            sort->setFocus();
+            sort->showPopup();
+            QAbstractItemView* entries = sort->view();
+            QTRY_VERIFY(QApplication::activePopupWidget());
+            QTest::qWait(50);
+            const QModelIndex surf = entries->model()->index(sort->findText("Surf Exchange"), 0);
+            QTest::mouseClick(entries->viewport(), Qt::LeftButton, {}, entries->visualRect(surf).center());
+            QCOMPARE(sort->currentText(), QStringLiteral("Surf Exchange"));
+            focus = sort;
+        } else {
+            f.click("cmdAdd");
+            f.box("txtProName")->setText(QStringLiteral("Saved"));
+            f.click("cmdSave");
+            shown = QStringLiteral("Saved");
+            focus = QApplication::focusWidget();
+            QLineEdit* name = f.box("txtProName");
+            QContextMenuEvent menu(QContextMenuEvent::Keyboard, QPoint(5, 5), name->mapToGlobal(QPoint(5, 5)));
+            QApplication::sendEvent(name, &menu);
+            QTRY_VERIFY(QApplication::activePopupWidget());
+            // The desktop hands the focus back while the menu still exists, before its deferred deletion.
+            menuLeft.reset(QApplication::activePopupWidget());
+            menuLeft->setAttribute(Qt::WA_DeleteOnClose, false);
+            QTest::qWait(50);
+            QTest::keyClick(menuLeft.get(), Qt::Key_Escape);
+            f.window->activateWindow();
+        }
+        QTRY_VERIFY(!QApplication::activePopupWidget());
+        QTest::qWait(50); // the activation comes back through the event loop
+        QCOMPARE(f.shownName(), shown);
+        QCOMPARE(QApplication::focusWidget(), focus);
     }
 };
 

@@ -5,12 +5,14 @@
 #include "shutdown/frmclosing.h"
 
 #include <QProcess>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <sched.h>
 #include <sqlite3.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace kestrella;
@@ -365,7 +367,7 @@ private slots:
         messages = f.messages.shown.size();
         const bool kept = f.window->isVisible() && !closingWindow() && f.window->ChangePending == pendingBefore &&
                           f.window->EditingExisting == editingBefore && shownTexts(f) == shown &&
-                          f.listed() == listed && f.count() == count &&
+                          f.listed() == listed && f.count() == count && !QGuiApplication::overrideCursor() &&
                           (action != Action::ResetLastLogin || f.box("txtLastLogin")->text() == Today);
         inPlace.lift();
         const bool fileAsBefore = readAllRows(f.dataFile()) == before;
@@ -406,6 +408,50 @@ private slots:
         }
         }
         f.window.reset(); // lets go of the file before the fault's folder goes
+    }
+
+    void aWaitOnALockedFileShowsTheWaitCursor_data()
+    {
+        QTest::addColumn<QString>("action");
+        for (const char* action : {"Save", "Exit", "pick"})
+            QTest::newRow(action) << QString::fromLatin1(action);
+    }
+    void aWaitOnALockedFileShowsTheWaitCursor()
+    {
+        QFETCH(QString, action);
+        MainWindowFixture f;
+        QVERIFY(f.start({{"Alpha", "Other"}, {"Beta", "Other"}}));
+        if (action != "pick") {
+            f.click("cmdAdd");
+            typeInto(f.box("txtProName"), Typed[0]);
+        }
+        sqlite3* lock = nullptr;
+        sqlite3_open(QFile::encodeName(f.dataFile()).constData(), &lock);
+        QCOMPARE(sqlite3_exec(lock, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+        // The window's thread waits on the lock meanwhile: this one looks at the cursor, then lets the lock go
+        // well within the busy timeout.
+        std::atomic<int> cursorWhileWaiting = -1;
+        std::thread holder([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            const QCursor* cursor = QGuiApplication::overrideCursor();
+            cursorWhileWaiting = cursor ? int(cursor->shape()) : int(Qt::ArrowCursor);
+            sqlite3_exec(lock, "COMMIT", nullptr, nullptr, nullptr);
+        });
+        if (action == "Save")
+            f.click("cmdSave");
+        else if (action == "Exit")
+            f.click("cmdExit");
+        else
+            f.pick("Beta");
+        holder.join();
+        sqlite3_close(lock);
+        QCOMPARE(cursorWhileWaiting.load(), int(Qt::WaitCursor));
+        QVERIFY(!QGuiApplication::overrideCursor());
+        QVERIFY(f.messages.shown.isEmpty()); // the wait ended in time and the action went through
+        if (action == "pick")
+            QCOMPARE(f.shownName(), QStringLiteral("Beta"));
+        else
+            QVERIFY(findRow(f.dataFile(), Typed[0]).has_value());
     }
 };
 
