@@ -59,36 +59,42 @@ void ListCollation::rankAscii()
     std::vector<char16_t> printable;
     for (char16_t c = FirstPrintable; c <= LastPrintable; ++c)
         printable.push_back(c);
-    std::sort(printable.begin(), printable.end(), [this](char16_t a, char16_t b) {
-        return m_collator.compare(QStringView(&a, 1), QStringView(&b, 1)) < 0;
-    });
-    quint8 rank = 0;
-    for (size_t i = 0; i < printable.size(); ++i) {
-        if (i == 0 || m_collator.compare(QStringView(&printable[i - 1], 1), QStringView(&printable[i], 1)) != 0)
-            ++rank;
-        m_rank[printable[i]] = rank;
+    const auto one = [](const char16_t& c) {
+        return QStringView(&c, 1);
+    };
+    std::sort(printable.begin(), printable.end(),
+              [&](char16_t a, char16_t b) { return m_collator.compare(one(a), one(b)) < 0; });
+    std::vector<std::vector<char16_t>> ranked;
+    for (char16_t c : printable) {
+        if (ranked.empty() || m_collator.compare(one(ranked.back().front()), one(c)) != 0)
+            ranked.emplace_back();
+        ranked.back().push_back(c);
+        m_rank[c] = quint8(ranked.size());
     }
-    m_ranksAscii = ranksAgreeWithCollator();
+    m_ranksAscii = ranksAgreeWithCollator(ranked);
     if (!m_ranksAscii)
         m_rank = {};
 }
 
 // Every text of up to two printable characters, in rank order: the collator must order each neighbouring pair the
 // same way. A joined pair or a letter told apart by less than a letter shows here.
-bool ListCollation::ranksAgreeWithCollator() const
+bool ListCollation::ranksAgreeWithCollator(const std::vector<std::vector<char16_t>>& ranked) const
 {
     std::vector<ShortText> texts{ShortText{}};
-    for (char16_t first = FirstPrintable; first <= LastPrintable; ++first) {
-        texts.push_back({{first, 0}, 1});
-        for (char16_t second = FirstPrintable; second <= LastPrintable; ++second)
-            texts.push_back({{first, second}, 2});
+    for (const auto& firsts : ranked) {
+        for (char16_t first : firsts)
+            texts.push_back({{first, 0}, 1});
+        for (const auto& seconds : ranked) {
+            for (char16_t first : firsts) {
+                for (char16_t second : seconds)
+                    texts.push_back({{first, second}, 2});
+            }
+        }
     }
-    const auto byRanks = [this](const ShortText& a, const ShortText& b) {
-        return compareByRanks(a.units, a.size, b.units, b.size);
-    };
-    std::sort(texts.begin(), texts.end(), [&](const ShortText& a, const ShortText& b) { return byRanks(a, b) < 0; });
     for (size_t i = 1; i < texts.size(); ++i) {
-        if (sign(m_collator.compare(texts[i - 1].view(), texts[i].view())) != byRanks(texts[i - 1], texts[i]))
+        const ShortText& a = texts[i - 1];
+        const ShortText& b = texts[i];
+        if (sign(m_collator.compare(a.view(), b.view())) != compareByRanks(a.units, a.size, b.units, b.size))
             return false;
     }
     return true;

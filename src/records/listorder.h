@@ -5,6 +5,7 @@
 #include <QLocale>
 #include <QStringView>
 #include <array>
+#include <vector>
 
 namespace kestrella {
 
@@ -30,7 +31,7 @@ public:
 
 private:
     void rankAscii();
-    bool ranksAgreeWithCollator() const;
+    bool ranksAgreeWithCollator(const std::vector<std::vector<char16_t>>& ranked) const;
     template <typename Unit>
     int compareByRanks(const Unit* a, qsizetype aSize, const Unit* b, qsizetype bSize) const;
 
