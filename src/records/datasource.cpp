@@ -536,8 +536,8 @@ std::optional<PackedTexts> Recordset::takePrefetchedInListOrder()
         column.texts = std::move(values);
         column.rowids = std::move(rowids);
     }
-    // The database folds case for ASCII only; where its order and the list's differ, the list's wins, equal values
-    // keeping the store's order.
+    // The database folds case for ASCII only and knows no language; where its order and the list's differ, the
+    // list's wins, equal values keeping the store's order.
     return inListOrder(std::move(column.texts), column.rowids);
 }
 

@@ -1,10 +1,9 @@
 #include "records/packedtexts.h"
 
-#include "records/program.h"
+#include "records/listorder.h"
 #include "records/sqlite.h"
 
 #include <algorithm>
-#include <numeric>
 
 namespace kestrella {
 
@@ -53,21 +52,7 @@ void PackedTexts::remove(qsizetype i)
 
 bool listsBeforeUtf8(QByteArrayView a, QByteArrayView b)
 {
-    // In ASCII a byte is a character and folds the same way; anything else is compared as the list shows it.
-    const qsizetype common = std::min(a.size(), b.size());
-    for (qsizetype i = 0; i < common; ++i) {
-        auto ca = uchar(a[i]);
-        auto cb = uchar(b[i]);
-        if (ca >= 0x80 || cb >= 0x80)
-            return listsBefore(textFromStore(a.data(), a.size()), textFromStore(b.data(), b.size()));
-        if (ca != cb) {
-            ca = ca >= 'A' && ca <= 'Z' ? uchar(ca + 32) : ca;
-            cb = cb >= 'A' && cb <= 'Z' ? uchar(cb + 32) : cb;
-            if (ca != cb)
-                return ca < cb;
-        }
-    }
-    return a.size() < b.size();
+    return ListCollation::current().compareUtf8(a, b) < 0;
 }
 
 namespace {
@@ -76,34 +61,120 @@ struct ListOrder
 {
     const PackedTexts& texts;
     const std::vector<qint64>& tieBreaks;
+    const ListCollation& collation;
 
     qint64 tieBreak(qsizetype i) const { return tieBreaks.empty() ? i : tieBreaks[size_t(i)]; }
+    // Equal texts keep the order of their tie-breaks.
+    bool precedes(int textOrder, qsizetype a, qsizetype b) const
+    {
+        return textOrder < 0 || (textOrder == 0 && tieBreak(a) < tieBreak(b));
+    }
     bool operator()(qsizetype a, qsizetype b) const
     {
-        if (listsBeforeUtf8(texts.utf8At(a), texts.utf8At(b)))
-            return true;
-        return !listsBeforeUtf8(texts.utf8At(b), texts.utf8At(a)) && tieBreak(a) < tieBreak(b);
+        return precedes(collation.compareUtf8(texts.utf8At(a), texts.utf8At(b)), a, b);
     }
 };
 
+// The first of [from, to) that does not list before `text`, found by steps that double from `from`, so a place near
+// it costs few comparisons.
+qsizetype placeAmong(qsizetype text, qsizetype from, qsizetype to, const ListOrder& order)
+{
+    qsizetype low = from;
+    qsizetype high = from;
+    for (qsizetype step = 1; high < to && order(high, text); step *= 2) {
+        low = high + 1;
+        high = from + step;
+    }
+    high = std::min(high, to);
+    while (low < high) {
+        const qsizetype middle = low + (high - low) / 2;
+        if (order(middle, text))
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    return low;
+}
+
+// Texts set aside are compared many times over, so each is made a string for the collator once.
+void sortAside(std::vector<qsizetype>& aside, const ListOrder& order)
+{
+    struct Decoded
+    {
+        QString text;
+        qsizetype index;
+    };
+    std::vector<Decoded> decoded;
+    decoded.reserve(aside.size());
+    for (qsizetype index : aside)
+        decoded.push_back({order.texts.at(index), index});
+    std::sort(decoded.begin(), decoded.end(), [&](const Decoded& a, const Decoded& b) {
+        return order.precedes(order.collation.compare(a.text, b.text), a.index, b.index);
+    });
+    for (size_t i = 0; i < aside.size(); ++i)
+        aside[i] = decoded[i].index;
+}
+
+// Neighbours as read, texts [from, to), that stand in list order.
+struct Run
+{
+    qsizetype from;
+    qsizetype to;
+};
+
+// The runs and the sorted texts set aside, merged.
+PackedTexts merged(const PackedTexts& texts, std::vector<Run> runs, const std::vector<qsizetype>& aside,
+                   const ListOrder& order)
+{
+    PackedTexts merged;
+    merged.reserve(texts.size(), texts.byteSize());
+    const auto append = [&](qsizetype from, qsizetype to) {
+        for (qsizetype i = from; i < to; ++i)
+            merged.append(texts.utf8At(i));
+    };
+    size_t run = 0;
+    for (qsizetype text : aside) {
+        for (; run < runs.size() && order(runs[run].to - 1, text); ++run)
+            append(runs[run].from, runs[run].to);
+        if (run < runs.size()) {
+            const qsizetype place = placeAmong(text, runs[run].from, runs[run].to, order);
+            append(runs[run].from, place);
+            runs[run].from = place;
+        }
+        merged.append(texts.utf8At(text));
+    }
+    for (; run < runs.size(); ++run)
+        append(runs[run].from, runs[run].to);
+    return merged;
+}
+
 } // namespace
 
+// The store reads names in an order close to the list's (its index folds ASCII case only). One pass keeps the
+// texts that stand in order and sets aside each text out of order together with the one it fell behind (at most
+// twice as many as need moving); only those few are sorted and then placed among the rest. In order, a text costs
+// one comparison and no memory.
 PackedTexts inListOrder(PackedTexts texts, const std::vector<qint64>& tieBreaks)
 {
-    const ListOrder before{texts, tieBreaks};
-    qsizetype i = 1;
-    while (i < texts.size() && before(i - 1, i))
-        ++i;
-    if (i >= texts.size())
+    const ListOrder order{texts, tieBreaks, ListCollation::current()};
+    std::vector<Run> runs;
+    std::vector<qsizetype> aside;
+    for (qsizetype i = 0; i < texts.size(); ++i) {
+        if (runs.empty() || order(runs.back().to - 1, i)) {
+            if (runs.empty() || runs.back().to != i)
+                runs.push_back({i, i});
+            runs.back().to = i + 1;
+        } else {
+            aside.push_back(runs.back().to - 1);
+            aside.push_back(i);
+            if (--runs.back().to == runs.back().from)
+                runs.pop_back();
+        }
+    }
+    if (aside.empty())
         return texts;
-    std::vector<qsizetype> order(size_t(texts.size()));
-    std::iota(order.begin(), order.end(), qsizetype(0));
-    std::sort(order.begin(), order.end(), before);
-    PackedTexts sorted;
-    sorted.reserve(texts.size(), texts.byteSize());
-    for (qsizetype k : order)
-        sorted.append(texts.utf8At(k));
-    return sorted;
+    sortAside(aside, order);
+    return merged(texts, std::move(runs), aside, order);
 }
 
 } // namespace kestrella

@@ -31,7 +31,7 @@ private:
     QList<qsizetype> m_ends;
 };
 
-// listsBefore for texts as the store keeps them, without making strings of the many that are plain ASCII.
+// listsBefore for texts as the store keeps them.
 bool listsBeforeUtf8(QByteArrayView a, QByteArrayView b);
 
 // The texts in list order, equal texts in order of their tie-breaks (one per text; none: the order they came in).

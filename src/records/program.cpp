@@ -1,5 +1,7 @@
 #include "records/program.h"
 
+#include "records/listorder.h"
+
 namespace kestrella {
 
 QStringList ProgramFields::all()
@@ -64,30 +66,9 @@ QStringList programsIndexes()
                            "(ProType, ProName COLLATE NOCASE)")};
 }
 
-namespace {
-
-inline char16_t folded(char16_t c)
-{
-    if (c < 128)
-        return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c;
-    return QChar(c).toCaseFolded().unicode();
-}
-
-} // namespace
-
 bool listsBefore(const QString& a, const QString& b)
 {
-    // Case folding one character at a time, with a quick path for the ASCII that most names are made of.
-    const qsizetype common = std::min(a.size(), b.size());
-    const char16_t* pa = reinterpret_cast<const char16_t*>(a.constData());
-    const char16_t* pb = reinterpret_cast<const char16_t*>(b.constData());
-    for (qsizetype i = 0; i < common; ++i) {
-        const char16_t fa = folded(pa[i]);
-        const char16_t fb = folded(pb[i]);
-        if (fa != fb)
-            return fa < fb;
-    }
-    return a.size() < b.size();
+    return ListCollation::current().compare(a, b) < 0;
 }
 
 QString cleanProgramName(const QString& typed)

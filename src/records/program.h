@@ -43,8 +43,8 @@ QString quoteLiteral(const QString& text);
 QString programsTableSchema();
 QStringList programsIndexes();
 
-// The one order of the program list: names without regard to case. Equal names keep the order they
-// came in, so a name inserted by Save lands where a rebuild of the list would put it.
+// The one order of the program list: the user's language without regard to case (see ListCollation). Equal
+// names keep the order they came in, so a name inserted by Save lands where a rebuild of the list would put it.
 bool listsBefore(const QString& a, const QString& b);
 
 // Save keeps names free of apostrophes (stored files rely on it): each becomes a backquote.

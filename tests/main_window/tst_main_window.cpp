@@ -116,9 +116,10 @@ private slots:
     void aSavedNameLandsWhereARebuildPutsIt()
     {
         // Case variants beyond ASCII are equal to the list but not to the database's own folding.
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
         MainWindowFixture f;
         QVERIFY(f.start({{"\u00e9clair"}, {"\u00c9clair"}, {"apple"}, {"Zed"}, {"zed"}}));
-        const QStringList expected = {"apple", "Zed", "zed", "\u00e9clair", "\u00c9clair"};
+        const QStringList expected = {"apple", "\u00e9clair", "\u00c9clair", "Zed", "zed"};
         QCOMPARE(f.listed(), expected);
         for (const QString& name : {QStringLiteral("\u00c9CLAIR"), QStringLiteral("ZED"), QStringLiteral("b")}) {
             f.click("cmdAdd");
@@ -127,7 +128,7 @@ private slots:
         }
         const QStringList afterSaves = f.listed();
         QCOMPARE(afterSaves,
-                 QStringList({"apple", "b", "Zed", "zed", "ZED", "\u00e9clair", "\u00c9clair", "\u00c9CLAIR"}));
+                 QStringList({"apple", "b", "\u00e9clair", "\u00c9clair", "\u00c9CLAIR", "Zed", "zed", "ZED"}));
         f.chooseFilter("List ALL");
         QCOMPARE(f.listed(), afterSaves);
     }

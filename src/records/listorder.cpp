@@ -1,0 +1,156 @@
+#include "records/listorder.h"
+
+#include "records/sqlite.h"
+
+#include <algorithm>
+#include <optional>
+#include <vector>
+
+namespace kestrella {
+namespace {
+
+constexpr char16_t FirstPrintable = 0x20;
+constexpr char16_t LastPrintable = 0x7e;
+constexpr int Undecided = 2;
+
+QLocale collationLocale(const QLocale& locale)
+{
+    return locale.language() == QLocale::C ? QLocale(QLocale::English, QLocale::UnitedStates) : locale;
+}
+
+int sign(int value)
+{
+    return (value > 0) - (value < 0);
+}
+
+// A text of at most two printable ASCII characters.
+struct ShortText
+{
+    char16_t units[2] = {};
+    qsizetype size = 0;
+    QStringView view() const { return {units, size}; }
+};
+
+} // namespace
+
+ListCollation::ListCollation(const QLocale& locale)
+    : m_locale(locale)
+    , m_collator(collationLocale(locale))
+{
+    m_collator.setCaseSensitivity(Qt::CaseInsensitive);
+    rankAscii();
+}
+
+const ListCollation& ListCollation::current()
+{
+    static std::optional<ListCollation> current;
+    const QLocale locale;
+    if (!current || current->locale() != locale)
+        current.emplace(locale);
+    return *current;
+}
+
+// Most names are plain ASCII, and most comparisons are settled by the first character that differs. Ranking the
+// printable characters once by the collator itself spares it those comparisons. The ranks are used only where they
+// give the collator's own answer: a locale may join letters ("aa" in Danish, "ch" in Czech) or tell two apart by
+// less than a letter ("y" and "i" in Lithuanian), and then the collator decides everything.
+void ListCollation::rankAscii()
+{
+    std::vector<char16_t> printable;
+    for (char16_t c = FirstPrintable; c <= LastPrintable; ++c)
+        printable.push_back(c);
+    const auto one = [](const char16_t& c) {
+        return QStringView(&c, 1);
+    };
+    std::sort(printable.begin(), printable.end(),
+              [&](char16_t a, char16_t b) { return m_collator.compare(one(a), one(b)) < 0; });
+    std::vector<std::vector<char16_t>> ranked;
+    for (char16_t c : printable) {
+        if (ranked.empty() || m_collator.compare(one(ranked.back().front()), one(c)) != 0)
+            ranked.emplace_back();
+        ranked.back().push_back(c);
+        m_rank[c] = quint8(ranked.size());
+    }
+    m_ranksAscii = ranksAgreeWithCollator(ranked);
+    if (!m_ranksAscii)
+        m_rank = {};
+}
+
+// Every text of up to two printable characters, in rank order: the collator must order each neighbouring pair the
+// same way. A joined pair or a letter told apart by less than a letter shows here.
+bool ListCollation::ranksAgreeWithCollator(const std::vector<std::vector<char16_t>>& ranked) const
+{
+    std::vector<ShortText> texts{ShortText{}};
+    for (const auto& firsts : ranked) {
+        for (char16_t first : firsts)
+            texts.push_back({{first, 0}, 1});
+        for (const auto& seconds : ranked) {
+            for (char16_t first : firsts) {
+                for (char16_t second : seconds)
+                    texts.push_back({{first, second}, 2});
+            }
+        }
+    }
+    for (size_t i = 1; i < texts.size(); ++i) {
+        const ShortText& a = texts[i - 1];
+        const ShortText& b = texts[i];
+        if (sign(m_collator.compare(a.view(), b.view())) != compareByRanks(a.units, a.size, b.units, b.size))
+            return false;
+    }
+    return true;
+}
+
+// The ranks' answer, or Undecided. Up to the first character that differs both texts are printable ASCII, so a
+// contraction could only begin at that character. It cannot when the character after it is printable too (or the
+// text ends there): the collator's contractions of plain ASCII are ruled out above, and a combining mark or other
+// letter that might join it is not ASCII.
+template <typename Unit>
+int ListCollation::compareByRanks(const Unit* a, qsizetype aSize, const Unit* b, qsizetype bSize) const
+{
+    const auto rank = [this](Unit unit) {
+        return unit < 128 ? int(m_rank[unit]) : 0;
+    };
+    const auto settled = [&](const Unit* text, qsizetype size, qsizetype i) {
+        return i + 1 == size || rank(text[i + 1]) != 0;
+    };
+    const qsizetype common = std::min(aSize, bSize);
+    for (qsizetype i = 0; i < common; ++i) {
+        const int rankA = rank(a[i]);
+        const int rankB = rank(b[i]);
+        if (rankA == 0 || rankB == 0)
+            return Undecided;
+        if (rankA != rankB) {
+            if (!settled(a, aSize, i) || !settled(b, bSize, i))
+                return Undecided;
+            return rankA < rankB ? -1 : 1;
+        }
+    }
+    if (aSize == bSize)
+        return 0;
+    // One begins the other: the longer lists after it if what follows is printable (never ignored).
+    const Unit* longer = aSize > bSize ? a : b;
+    const qsizetype longerSize = std::max(aSize, bSize);
+    if (rank(longer[common]) == 0 || !settled(longer, longerSize, common))
+        return Undecided;
+    return aSize < bSize ? -1 : 1;
+}
+
+int ListCollation::compare(QStringView a, QStringView b) const
+{
+    const int byRanks = compareByRanks(a.utf16(), a.size(), b.utf16(), b.size());
+    return byRanks != Undecided ? byRanks : m_collator.compare(a, b);
+}
+
+int ListCollation::compareUtf8(QByteArrayView a, QByteArrayView b) const
+{
+    if (a == b)
+        return 0;
+    const auto* unitsA = reinterpret_cast<const uchar*>(a.data());
+    const auto* unitsB = reinterpret_cast<const uchar*>(b.data());
+    const int byRanks = compareByRanks(unitsA, a.size(), unitsB, b.size());
+    if (byRanks != Undecided)
+        return byRanks;
+    return m_collator.compare(textFromStore(a.data(), a.size()), textFromStore(b.data(), b.size()));
+}
+
+} // namespace kestrella

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QCollator>
+#include <QLocale>
+#include <QStringView>
+#include <array>
+#include <vector>
+
+namespace kestrella {
+
+// The program list's order: the collation of the user's language without regard to case, as their file manager
+// sorts names ("Émile" with E; "Ärzte" with A in German, after Z in Swedish). The C locale collates as American
+// English, so the list never falls back to code points.
+class ListCollation
+{
+public:
+    explicit ListCollation(const QLocale& locale);
+
+    // The collation of the default locale (the system's unless something set another), made again when it changes.
+    // Only the window thread orders the list.
+    static const ListCollation& current();
+
+    const QLocale& locale() const { return m_locale; }
+    // Below zero when a lists before b, zero when the two list alike.
+    int compare(QStringView a, QStringView b) const;
+    // The same order for texts as the store keeps them (UTF-8).
+    int compareUtf8(QByteArrayView a, QByteArrayView b) const;
+    // Whether plain ASCII is ranked without the collator in this locale.
+    bool ranksAscii() const { return m_ranksAscii; }
+
+private:
+    void rankAscii();
+    bool ranksAgreeWithCollator(const std::vector<std::vector<char16_t>>& ranked) const;
+    template <typename Unit>
+    int compareByRanks(const Unit* a, qsizetype aSize, const Unit* b, qsizetype bSize) const;
+
+    QLocale m_locale;
+    QCollator m_collator;
+    // Printable ASCII characters' places in the collation (equal for characters that list alike); 0 for the rest.
+    std::array<quint8, 128> m_rank{};
+    bool m_ranksAscii = false;
+};
+
+} // namespace kestrella
