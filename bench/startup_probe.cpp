@@ -2,10 +2,10 @@
 // happened and the resident size then. With --bare: the same window of the same controls, nothing loaded.
 #include "main_window/frmmain.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QEvent>
 #include <QFile>
-#include <QListView>
 #include <cstdio>
 #include <ctime>
 #include <unistd.h>
@@ -53,7 +53,7 @@ int main(int argc, char* argv[])
     if (!bare && !window.Form_Load())
         return 1;
     FirstPaint firstPaint;
-    window.findChild<QListView*>(QStringLiteral("lstPrograms"))->viewport()->installEventFilter(&firstPaint);
+    window.findChild<QAbstractItemView*>(QStringLiteral("lstPrograms"))->viewport()->installEventFilter(&firstPaint);
     window.show();
     return app.exec();
 }

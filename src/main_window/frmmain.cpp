@@ -4,6 +4,7 @@
 #include "app/controls.h"
 #include "app/errors.h"
 #include "main_window/programlistmodel.h"
+#include "main_window/uniformlistview.h"
 #include "records/program.h"
 
 #include <QApplication>
@@ -108,12 +109,11 @@ void frmMain::createControls()
     frmList = makeControl<QGroupBox>(this, "frmList");
     frmList->setTitle(QStringLiteral("Select A Program"));
     frmList->setToolTip(QStringLiteral("Select a Program from the list"));
-    lstPrograms = makeControl<QListView>(frmList, "lstPrograms");
+    lstPrograms = makeControl<UniformListView>(frmList, "lstPrograms");
     lstPrograms->setToolTip(QStringLiteral("Alpha List Of Programs"));
     lstPrograms->setModel(m_programList);
     lstPrograms->setSelectionMode(QAbstractItemView::SingleSelection);
     lstPrograms->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    lstPrograms->setUniformItemSizes(true); // every entry is one line: no measuring a million of them
     lstPrograms->setAccessibleName(QStringLiteral("Programs"));
     Label1 = makeLabel(frmList, "Label1", QStringLiteral("Items Listed:"), 120, 4440);
     lblCount = makeLabel(frmList, "lblCount", QStringLiteral("0"), 1440, 4440);

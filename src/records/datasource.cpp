@@ -77,6 +77,8 @@ qint64 dataVersion(sqlite3* db)
     return version.step() ? version.int64(0) : -1;
 }
 
+} // namespace
+
 // Every connection of the store is set up alike. Durability: the rollback journal (DELETE mode) keeps a single file
 // beside the program between writes, where WAL would leave two more. FULL syncs the journal and the file, but the
 // commit itself is the journal's removal, and only EXTRA syncs the folder after it: without that a power cut just
@@ -101,6 +103,8 @@ sqlite3* openReadWrite(const QByteArray& path)
     }
     return db;
 }
+
+namespace {
 
 // SQLite reads the missing end of a file that was cut short as zeros: the file would open and show a record with its
 // last bytes changed, and the next write would store them so. The header says how many pages the file holds; fewer

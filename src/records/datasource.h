@@ -20,6 +20,9 @@ struct sqlite3_stmt;
 
 namespace kestrella {
 
+// A connection to a data file, read-write, set up as every connection of the store is (durability, busy timeout).
+sqlite3* openReadWrite(const QByteArray& path);
+
 // A field's value: no value (SQL NULL) is kept apart from empty text.
 using FieldValue = std::optional<QString>;
 using Bookmark = qint64;

@@ -1,20 +1,26 @@
 #pragma once
 
 #include <QByteArray>
-#include <QList>
 #include <QString>
 #include <vector>
 
 namespace kestrella {
 
-// Many short texts in one buffer, as the store keeps them (UTF-8). A hundred thousand names held as
-// separate strings cost three times the memory and one allocation each; here they cost two.
+// Many short texts, as the store keeps them (UTF-8), in blocks of a few thousand: a hundred thousand names held as
+// separate strings cost three times the memory and one allocation each, and an insertion or a removal moves only
+// the bytes of its own block.
 class PackedTexts
 {
 public:
-    qsizetype size() const { return m_ends.size(); }
-    bool empty() const { return m_ends.empty(); }
-    qsizetype byteSize() const { return m_bytes.size(); }
+    static constexpr int DefaultBlockBits = 12; // 4,096 texts a block, about 100 kB of names
+
+    // Blocks of 2^blockBits texts as they are first appended; an insertion into a full block splits it.
+    PackedTexts() = default;
+    explicit PackedTexts(int blockBits);
+
+    qsizetype size() const { return m_size; }
+    bool empty() const { return m_size == 0; }
+    qsizetype byteSize() const { return m_byteSize; }
     QByteArrayView utf8At(qsizetype i) const;
     QString at(qsizetype i) const;
 
@@ -24,11 +30,31 @@ public:
     void remove(qsizetype i);
 
 private:
-    qsizetype begin(qsizetype i) const { return i == 0 ? 0 : m_ends[i - 1]; }
+    struct Block
+    {
+        QByteArray bytes;
+        std::vector<quint32> ends; // of each text in bytes
+        QByteArrayView at(qsizetype k) const;
+    };
+    struct Place
+    {
+        size_t block;
+        qsizetype offset;
+    };
 
-    // Qt's containers grow by reallocation, which moves a large buffer's pages instead of copying its bytes.
-    QByteArray m_bytes;
-    QList<qsizetype> m_ends;
+    Place placeOf(qsizetype i) const;
+    void startBlock();
+    void splitIfOverfull(size_t block);
+
+    int m_blockBits = DefaultBlockBits;
+    qsizetype m_bytesPerTextHint = 0;
+    qsizetype m_size = 0;
+    qsizetype m_byteSize = 0;
+    std::vector<Block> m_blocks;
+    // The index of each block's first text. Until the first insertion or removal every block but the last is full,
+    // and a text's block follows from its index alone.
+    std::vector<qsizetype> m_firsts;
+    bool m_blocksFull = true;
 };
 
 // listsBefore for texts as the store keeps them.

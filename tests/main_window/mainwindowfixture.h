@@ -5,10 +5,10 @@
 #include "records/program.h"
 #include "support/testsupport.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListView>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -56,7 +56,7 @@ public:
     QToolButton* command(const char* name) const { return control<QToolButton>(name); }
     QPushButton* button(const char* name) const { return control<QPushButton>(name); }
     QComboBox* chooser(const char* name) const { return control<QComboBox>(name); }
-    QListView* list() const { return control<QListView>("lstPrograms"); }
+    QAbstractItemView* list() const { return control<QAbstractItemView>("lstPrograms"); }
     QString count() const { return control<QLabel>("lblCount")->text(); }
 
     QStringList listed() const

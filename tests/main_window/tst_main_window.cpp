@@ -6,6 +6,7 @@
 #include <QAbstractItemView>
 #include <QContextMenuEvent>
 #include <QGroupBox>
+#include <QScrollBar>
 #include <QWindow>
 #include <sqlite3.h>
 
@@ -200,6 +201,46 @@ private slots:
         QTest::keyClick(f.list(), Qt::Key_Up);
         QCOMPARE(f.shownName(), QStringLiteral("beta"));
         QVERIFY(f.button("cmdStartOpen")->isEnabled());
+    }
+
+    // In a list longer than its window: a saved name lands in its row, the picked entry stays where it is, and a long
+    // name can be scrolled to in full, after start-up and after every refill alike.
+    void longListsShowEachEntryInItsRowAndLongNamesInFull()
+    {
+        MainWindowFixture f;
+        QList<SeedRecord> records;
+        for (int i = 0; i < 300; ++i)
+            records.append({QStringLiteral("Program %1").arg(i, 3, 10, QLatin1Char('0')), "Other"});
+        const QString longName = QStringLiteral("Zz ") + QString(80, QLatin1Char('W')) + QStringLiteral(" end");
+        records.append({longName, "Other"});
+        QVERIFY(f.start(records));
+        QAbstractItemView* list = f.list();
+        f.pick("Program 150");
+        f.click("cmdAdd");
+        f.box("txtProName")->setText("Program 099b");
+        f.click("cmdSave");
+        QCOMPARE(f.selectedRow(), 151);
+        const QModelIndex saved = f.window->programList().index(100);
+        QCOMPARE(saved.data().toString(), QStringLiteral("Program 099b"));
+        list->scrollTo(saved);
+        QCOMPARE(list->indexAt(list->visualRect(saved).center()), saved);
+
+        for (const char* fill : {"", "List ALL", "Other", "List ALL"}) {
+            if (*fill)
+                f.chooseFilter(fill);
+            const QModelIndex index = f.window->programList().index(int(f.listed().indexOf(longName)));
+            QScrollBar* sideways = list->horizontalScrollBar();
+            list->scrollTo(index);
+            QTRY_VERIFY2(sideways->maximum() > 0, fill);
+            sideways->setValue(sideways->maximum());
+            const auto shownInFull = [&] {
+                list->scrollTo(index);
+                const QRect shown = list->visualRect(index);
+                return shown.width() >= list->fontMetrics().horizontalAdvance(longName) &&
+                       list->viewport()->rect().contains(QPoint(shown.right() - 4, shown.center().y()));
+            };
+            QTRY_VERIFY2(shownInFull(), fill);
+        }
     }
 
     void aNameWithAnApostropheFromAnotherToolIsFoundAndShown()

@@ -215,23 +215,38 @@ private slots:
         QCOMPARE(listed(inListOrder(texts, tieBreaks ? keys : std::vector<qint64>{})), expected);
     }
 
+    void editsKeepEveryOtherTextWhole_data()
+    {
+        QTest::addColumn<int>("blockBits");
+        QTest::newRow("a block a text") << 0;
+        QTest::newRow("blocks of four, split and emptied") << 2;
+        QTest::newRow("one block") << PackedTexts::DefaultBlockBits;
+    }
     void editsKeepEveryOtherTextWhole()
     {
+        QFETCH(int, blockBits);
         QRandomGenerator random(7);
-        PackedTexts texts;
+        PackedTexts texts(blockBits);
         QStringList expected;
-        for (int i = 0; i < 500; ++i) {
-            const QString name = randomName(random);
-            const qsizetype at = random.bounded(int(expected.size()) + 1);
-            if (expected.isEmpty() || random.bounded(3)) {
-                texts.insert(at, name.toUtf8());
-                expected.insert(at, name);
-            } else {
-                texts.remove(at % expected.size());
-                expected.removeAt(at % expected.size());
-            }
+        for (int i = 0; i < 30; ++i) { // as the store fills it
+            expected << randomName(random);
+            texts.append(expected.last().toUtf8());
         }
-        QCOMPARE(listed(texts), expected);
+        for (const int insertsInFour : {3, 1}) { // grows, then shrinks to nothing
+            for (int i = 0; i < 400; ++i) {
+                const qsizetype at = random.bounded(int(expected.size()) + 1);
+                if (expected.isEmpty() || int(random.bounded(4)) < insertsInFour) {
+                    const QString name = randomName(random);
+                    texts.insert(at, name.toUtf8());
+                    expected.insert(at, name);
+                } else {
+                    texts.remove(at % expected.size());
+                    expected.removeAt(at % expected.size());
+                }
+            }
+            QCOMPARE(listed(texts), expected);
+            QCOMPARE(texts.byteSize(), expected.join(QString()).toUtf8().size());
+        }
     }
 
     // Names are read from the index in list order while the records keep rowid order, wherever the rowids lie.
