@@ -26,8 +26,8 @@ QUICK_SIZES = [1000, 100000]
 # A pick reads the set for the name and then the record, and shows ten fields; its floor reads the record once.
 PICK_TARGET = 2.0
 # Save's floor is its own commit and repaint. What is left, the window's change of state and the list's insertion,
-# brings an unchanged Save to 1.1-1.7 of it (the top with the guard's data in memory, where no disk sync hides it), so
-# the limit (2.25) passes an unchanged Save with room and fails one that takes twice as long (3 and more).
+# brings an unchanged Save to 1.3-1.7 of it with the guard's data in memory, where no disk sync hides it; the limit
+# (2.25) passes that with room, and a Save twice as long would read about 2.8.
 SAVE_TARGET = 1.5
 
 
