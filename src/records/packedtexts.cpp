@@ -12,9 +12,14 @@ PackedTexts::PackedTexts(int blockBits)
 {
 }
 
+quint32 PackedTexts::Block::begin(qsizetype k) const
+{
+    return k == 0 ? 0 : ends[size_t(k) - 1];
+}
+
 QByteArrayView PackedTexts::Block::at(qsizetype k) const
 {
-    const quint32 from = k == 0 ? 0 : ends[size_t(k) - 1];
+    const quint32 from = begin(k);
     return {bytes.constData() + from, qsizetype(ends[size_t(k)] - from)};
 }
 
@@ -74,7 +79,7 @@ void PackedTexts::insert(qsizetype i, QByteArrayView utf8)
     }
     const Place place = placeOf(i);
     Block& block = m_blocks[place.block];
-    const quint32 from = place.offset == 0 ? 0 : block.ends[size_t(place.offset) - 1];
+    const quint32 from = block.begin(place.offset);
     block.bytes.insert(from, utf8);
     block.ends.insert(block.ends.begin() + place.offset, from);
     for (size_t k = size_t(place.offset); k < block.ends.size(); ++k)
@@ -113,7 +118,7 @@ void PackedTexts::remove(qsizetype i)
 {
     const Place place = placeOf(i);
     Block& block = m_blocks[place.block];
-    const quint32 from = place.offset == 0 ? 0 : block.ends[size_t(place.offset) - 1];
+    const quint32 from = block.begin(place.offset);
     const quint32 length = block.ends[size_t(place.offset)] - from;
     block.bytes.remove(from, length);
     block.ends.erase(block.ends.begin() + place.offset);

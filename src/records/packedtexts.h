@@ -34,6 +34,7 @@ private:
     {
         QByteArray bytes;
         std::vector<quint32> ends; // of each text in bytes
+        quint32 begin(qsizetype k) const;
         QByteArrayView at(qsizetype k) const;
     };
     struct Place
