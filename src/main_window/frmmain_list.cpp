@@ -168,14 +168,12 @@ void frmMain::selectEntryOfShownRecord()
     const int selected = selectedRow();
     if (name && selected >= 0 && m_programList->at(selected) == *name)
         return; // of two equal names, the one selected stays
-    const QModelIndexList entries =
-        name ? m_programList->match(m_programList->index(0), Qt::DisplayRole, *name, 1, Qt::MatchExactly)
-             : QModelIndexList();
+    const int row = name ? m_programList->rowOf(*name) : -1;
     m_changingListSelection = true;
-    if (entries.isEmpty())
+    if (row < 0)
         lstPrograms->selectionModel()->clear();
     else
-        lstPrograms->selectionModel()->setCurrentIndex(entries.first(), QItemSelectionModel::ClearAndSelect);
+        lstPrograms->selectionModel()->setCurrentIndex(m_programList->index(row), QItemSelectionModel::ClearAndSelect);
     m_changingListSelection = false;
 }
 

@@ -28,24 +28,41 @@ void ProgramListModel::clear()
     setNames({});
 }
 
-int ProgramListModel::insertSorted(const QString& name)
+qsizetype ProgramListModel::firstRowWhere(const std::function<bool(QByteArrayView)>& isPast) const
 {
-    // The list shows names as the store gives them back.
-    const QByteArray utf8 = name.toUtf8();
     qsizetype low = 0;
     qsizetype high = m_names.size();
     while (low < high) {
         const qsizetype middle = low + (high - low) / 2;
-        if (listsBeforeUtf8(utf8, m_names.utf8At(middle)))
+        if (isPast(m_names.utf8At(middle)))
             high = middle;
         else
             low = middle + 1;
     }
-    const int row = int(low);
+    return low;
+}
+
+int ProgramListModel::insertSorted(const QString& name)
+{
+    // The list shows names as the store gives them back.
+    const QByteArray utf8 = name.toUtf8();
+    const int row = int(firstRowWhere([&](QByteArrayView listed) { return listsBeforeUtf8(utf8, listed); }));
     beginInsertRows({}, row, row);
     m_names.insert(row, utf8);
     endInsertRows();
     return row;
+}
+
+int ProgramListModel::rowOf(const QString& name) const
+{
+    // Names that list alike (other case) stand together: the exact one is among them.
+    const QByteArray utf8 = name.toUtf8();
+    for (qsizetype row = firstRowWhere([&](QByteArrayView listed) { return !listsBeforeUtf8(listed, utf8); });
+         row < m_names.size() && !listsBeforeUtf8(utf8, m_names.utf8At(row)); ++row) {
+        if (m_names.utf8At(row) == utf8)
+            return int(row);
+    }
+    return -1;
 }
 
 void ProgramListModel::removeAt(int row)

@@ -4,6 +4,7 @@
 
 #include <QAbstractListModel>
 #include <QString>
+#include <functional>
 
 namespace kestrella {
 
@@ -23,11 +24,16 @@ public:
     void clear();
     // Puts a name at its sorted place (after any equal names) and returns its row.
     int insertSorted(const QString& name);
+    // The first row showing exactly this name, or -1.
+    int rowOf(const QString& name) const;
     void removeAt(int row);
     QString at(int row) const { return m_names.at(row); }
     int count() const { return int(m_names.size()); }
 
 private:
+    // The first row whose name isPast says lies beyond the one sought (the list is sorted).
+    qsizetype firstRowWhere(const std::function<bool(QByteArrayView)>& isPast) const;
+
     PackedTexts m_names;
 };
 
