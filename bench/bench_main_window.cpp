@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QTest>
+#include <QToolButton>
 #include <algorithm>
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
@@ -55,8 +56,13 @@ void chooseFilter(frmMain& window, const QString& entry)
 {
     auto* sort = window.findChild<QComboBox*>(QStringLiteral("cboSort"));
     sort->setCurrentIndex(sort->findText(entry));
-    window.cboSort_Click();
+    emit sort->activated(sort->currentIndex());
     window.findChild<QAbstractItemView*>(QStringLiteral("lstPrograms"))->repaint();
+}
+
+void click(frmMain& window, const char* command)
+{
+    window.findChild<QToolButton*>(QString::fromLatin1(command))->click();
 }
 
 } // namespace
@@ -212,10 +218,10 @@ static void BM_SaveAnAddition(benchmark::State& state)
     int n = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        window.cmdAdd_Click();
+        click(window, "cmdAdd");
         name->setText(QStringLiteral("Bench %1").arg(++n));
         state.ResumeTiming();
-        window.cmdSave_Click();
+        click(window, "cmdSave");
         window.repaint();
     }
 }
@@ -240,9 +246,9 @@ static void BM_DeleteAPickedRecord(benchmark::State& state)
     auto* name = window.findChild<QLineEdit*>(QStringLiteral("txtProName"));
     for (auto _ : state) {
         state.PauseTiming();
-        window.cmdAdd_Click(); // each round deletes a record of its own making
+        click(window, "cmdAdd"); // each round deletes a record of its own making
         name->setText(QStringLiteral("zz delete me"));
-        window.cmdSave_Click();
+        click(window, "cmdSave");
         for (int r = window.programList().count() - 1; r >= 0; --r) {
             if (window.programList().at(r) == QLatin1String("zz delete me")) {
                 list->setCurrentIndex(window.programList().index(r));
@@ -250,7 +256,7 @@ static void BM_DeleteAPickedRecord(benchmark::State& state)
             }
         }
         state.ResumeTiming();
-        window.cmdDelete_Click();
+        click(window, "cmdDelete");
         window.repaint();
     }
     MessageService::install(nullptr);
