@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QTest>
+#include <QToolButton>
 #include <algorithm>
 #include <benchmark/benchmark.h>
 #include <chrono>
@@ -86,8 +87,13 @@ void chooseFilter(frmMain& window, const QString& entry)
 {
     auto* sort = window.findChild<QComboBox*>(QStringLiteral("cboSort"));
     sort->setCurrentIndex(sort->findText(entry));
-    window.cboSort_Click();
+    emit sort->activated(sort->currentIndex());
     window.findChild<QAbstractItemView*>(QStringLiteral("lstPrograms"))->repaint();
+}
+
+void click(frmMain& window, const char* command)
+{
+    window.findChild<QToolButton*>(QString::fromLatin1(command))->click();
 }
 
 } // namespace
@@ -253,11 +259,11 @@ static void BM_SaveAnAddition(benchmark::State& state)
     RoundTimes rounds(state);
     for (auto _ : state) {
         state.PauseTiming();
-        window.cmdAdd_Click();
+        click(window, "cmdAdd");
         name->setText(QStringLiteral("Bench %1").arg(++n));
         state.ResumeTiming();
         rounds.start();
-        window.cmdSave_Click();
+        click(window, "cmdSave");
         window.repaint();
         rounds.stop();
     }
@@ -283,9 +289,9 @@ static void BM_DeleteAPickedRecord(benchmark::State& state)
     auto* name = window.findChild<QLineEdit*>(QStringLiteral("txtProName"));
     for (auto _ : state) {
         state.PauseTiming();
-        window.cmdAdd_Click(); // each round deletes a record of its own making
+        click(window, "cmdAdd"); // each round deletes a record of its own making
         name->setText(QStringLiteral("zz delete me"));
-        window.cmdSave_Click();
+        click(window, "cmdSave");
         for (int r = window.programList().count() - 1; r >= 0; --r) {
             if (window.programList().at(r) == QLatin1String("zz delete me")) {
                 list->setCurrentIndex(window.programList().index(r));
@@ -293,7 +299,7 @@ static void BM_DeleteAPickedRecord(benchmark::State& state)
             }
         }
         state.ResumeTiming();
-        window.cmdDelete_Click();
+        click(window, "cmdDelete");
         window.repaint();
     }
     MessageService::install(nullptr);

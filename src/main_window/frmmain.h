@@ -39,23 +39,38 @@ public:
     // The About box's way of handing the activation back when it closes.
     void aboutBoxClosed();
 
-    // Form-level values: the view state (both false), adding (pending only) and editing (both).
-    bool ChangePending = false;
-    bool EditingExisting = false;
-    std::optional<Bookmark> BookmarkBeforeAdd;
+    // The view state (both false), adding (pending only) and editing (both).
+    bool changePending() const { return ChangePending; }
+    bool editingExisting() const { return EditingExisting; }
 
     DataSource& datProgram() { return *m_datProgram; }
-    ProgramListModel& programList() { return *m_programList; }
-    // Selects a filter entry from code, matching its text without regard to case; a change of entry
-    // runs cboSort_Click at once, as a user's choice does.
+    const ProgramListModel& programList() const { return *m_programList; }
+
+    // The record fields' colours for the editing and the view state.
+    void SetEditColors();
+    void SetNormalColors();
+
+    // Exists for tests only: runs the filter's handler on an entry while a change is pending, which the handler
+    // guards against but the disabled filter never offers a user.
+    void chooseFilterWhilePendingForTests(const QString& entry) { setSortText(entry); }
+
+    // Pages on the home site.
+    static const QString HelpPage;
+    static const QString MasterListPage;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    // Selects a filter entry from code, matching its text without regard to case; a change of entry runs
+    // cboSort_Click at once, as a user's choice does.
     void setSortText(const QString& text);
 
-    // Event routines.
+    // Event routines, run by the controls they are named after, and the filter's fill of the list.
     void cboSort_Click();
     void lstPrograms_Click();
     void FillProgramList();
-    void SetEditColors();
-    void SetNormalColors();
     void cmdAdd_Click();
     void cmdSave_Click();
     void cmdModify_Click();
@@ -70,15 +85,11 @@ public:
     void cmdAbout_Click();
     void cmdExit_Click();
 
-    // Pages on the home site.
-    static const QString HelpPage;
-    static const QString MasterListPage;
+    // Form-level values.
+    bool ChangePending = false;
+    bool EditingExisting = false;
+    std::optional<Bookmark> BookmarkBeforeAdd;
 
-protected:
-    void showEvent(QShowEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
-
-private:
     void createControls();
     void placeControls();
     void setTabOrder();
@@ -91,6 +102,9 @@ private:
     void paintDesignColours();
     void setRecordBoxesLocked(bool locked);
     void showChoosers(bool show);
+    // The controls that an addition and an edit switch alike on entering, and Save and Cancel on leaving.
+    void enterEditingControls();
+    void leaveEditingControls();
     void setOpenButtonsFromRecord();
     PackedTexts walkNames(qint64 count);
     void carryChooserPicks();

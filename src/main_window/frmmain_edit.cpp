@@ -79,6 +79,35 @@ void frmMain::showChoosers(bool show)
     lblType->setBuddy(show ? static_cast<QWidget*>(cboType) : txtType);
 }
 
+void frmMain::enterEditingControls()
+{
+    showChoosers(true);
+    cmdSave->setEnabled(true);
+    // Cancel is offered, so an addition started by mistake can be given up.
+    cmdCancel->setEnabled(true);
+    for (QToolButton* off : {cmdDelete, cmdModify, cmdAdd})
+        off->setEnabled(false);
+    txtProName->setFocus();
+    setRecordBoxesLocked(false);
+    cmdResetLogin->setEnabled(false);
+    lstPrograms->setEnabled(false);
+    cboSort->setEnabled(false);
+    SetEditColors();
+}
+
+void frmMain::leaveEditingControls()
+{
+    showChoosers(false);
+    cmdAdd->setEnabled(true);
+    cmdSave->setEnabled(false);
+    cmdCancel->setEnabled(false);
+    setRecordBoxesLocked(true);
+    lstPrograms->setEnabled(true);
+    cboSort->setEnabled(true);
+    SetNormalColors();
+    cmdAdd->setFocus(); // the boxes are read-only again
+}
+
 void frmMain::cmdAdd_Click()
 {
     Recordset& rs = m_datProgram->recordset();
@@ -87,21 +116,11 @@ void frmMain::cmdAdd_Click()
     if (!runReported(this, [&] { rs.addNew(); }))
         return;
     ChangePending = true;
-    showChoosers(true);
-    // Cancel is offered, so an addition started by mistake can be given up.
-    cmdSave->setEnabled(true);
-    cmdCancel->setEnabled(true);
-    for (QToolButton* off : {cmdDelete, cmdModify, cmdAdd})
-        off->setEnabled(false);
-    txtProName->setFocus();
-    setRecordBoxesLocked(false);
+    enterEditingControls();
     txtLastLogin->setText(lastLoginText(Clock::current().today()));
-    cmdResetLogin->setEnabled(false);
-    lstPrograms->setEnabled(false);
-    cboSort->setEnabled(false);
+    // A new record has no addresses yet; an edit keeps the Open buttons its pick gave.
     for (QPushButton* open : {cmdStartOpen, cmdRefOpen, cmdLoginOpen})
         open->setEnabled(false);
-    SetEditColors();
 }
 
 void frmMain::carryChooserPicks()
@@ -138,25 +157,20 @@ void frmMain::cmdSave_Click()
         return;
 
     ChangePending = false;
-    showChoosers(false);
-    cmdAdd->setEnabled(true);
-    for (QToolButton* off : {cmdDelete, cmdSave, cmdCancel, cmdModify})
-        off->setEnabled(false);
-    setRecordBoxesLocked(true);
+    leaveEditingControls();
+    // Neither acts on the saved record until it is picked again.
+    cmdDelete->setEnabled(false);
+    cmdModify->setEnabled(false);
     m_changingListSelection = true;
     m_programList->insertSorted(txtProName->text());
     m_changingListSelection = false;
     addToCount(+1);
-    SetNormalColors();
-    lstPrograms->setEnabled(true);
-    cboSort->setEnabled(true);
     if (EditingExisting) {
         if (selectedRow() >= 0)
             removeSelectedEntry();
         EditingExisting = false;
         addToCount(-1);
     }
-    cmdAdd->setFocus(); // the boxes are read-only again
 }
 
 void frmMain::cmdModify_Click()
@@ -167,18 +181,7 @@ void frmMain::cmdModify_Click()
     }
     ChangePending = true;
     EditingExisting = true;
-    showChoosers(true);
-    cmdSave->setEnabled(true);
-    cmdDelete->setEnabled(false);
-    cmdModify->setEnabled(false);
-    cmdCancel->setEnabled(true);
-    cmdAdd->setEnabled(false);
-    txtProName->setFocus();
-    setRecordBoxesLocked(false);
-    cmdResetLogin->setEnabled(false);
-    lstPrograms->setEnabled(false);
-    cboSort->setEnabled(false);
-    SetEditColors();
+    enterEditingControls();
     Recordset& rs = m_datProgram->recordset();
     pickStoredEntry(cboType, std::nullopt);
     pickStoredEntry(cboRateit, std::nullopt);
@@ -193,19 +196,8 @@ void frmMain::cmdCancel_Click()
         return;
     if (EditingExisting) {
         m_datProgram->updateControls(); // what was typed is dropped, so no later move can store it
-        showChoosers(false);
-        cmdAdd->setEnabled(true);
-        cmdDelete->setEnabled(true);
-        cmdSave->setEnabled(false);
-        cmdCancel->setEnabled(false);
+        leaveEditingControls();
         cmdModify->setEnabled(true);
-        lstPrograms->setEnabled(true);
-        cboSort->setEnabled(true);
-        setRecordBoxesLocked(true);
-        ChangePending = false;
-        EditingExisting = false;
-        SetNormalColors();
-        cmdAdd->setFocus();
     } else if (ChangePending) {
         // An addition given up: the new record vanishes and the one shown before comes back.
         Recordset& rs = m_datProgram->recordset();
@@ -215,21 +207,17 @@ void frmMain::cmdCancel_Click()
                 rs.setBookmark(*BookmarkBeforeAdd);
         });
         runReported(this, [this] { m_datProgram->refresh(); });
-        showChoosers(false);
-        cmdAdd->setEnabled(true);
-        cmdDelete->setEnabled(true);
-        cmdSave->setEnabled(false);
-        cmdCancel->setEnabled(false);
+        leaveEditingControls();
+        // Edit waits for a pick; Delete is offered for the record now on show, and the list follows it so that a
+        // deletion takes its entry.
         cmdModify->setEnabled(false);
-        lstPrograms->setEnabled(true);
-        cboSort->setEnabled(true);
-        setRecordBoxesLocked(true);
-        ChangePending = false;
-        SetNormalColors();
-        // Delete is offered for the record now on show: the list follows it, so a deletion takes its entry.
         selectEntryOfShownRecord();
-        cmdAdd->setFocus();
+    } else {
+        return;
     }
+    cmdDelete->setEnabled(true);
+    ChangePending = false;
+    EditingExisting = false;
 }
 
 void frmMain::cmdDelete_Click()

@@ -14,12 +14,18 @@
 #include <QToolButton>
 
 namespace kestrella {
+namespace {
+
+// The number a drop-down list raises for a text that none of its entries holds.
+constexpr int TextNotAnEntryError = 383;
+
+} // namespace
 
 void frmMain::setSortText(const QString& text)
 {
     const int index = cboSort->findText(text, Qt::MatchFixedString); // without regard to case
     if (index < 0)
-        throw AppError(383, QStringLiteral("'%1' is not an entry of the filter.").arg(text));
+        throw AppError(TextNotAnEntryError, QStringLiteral("'%1' is not an entry of the filter.").arg(text));
     if (index == cboSort->currentIndex())
         return;
     cboSort->setCurrentIndex(index);

@@ -50,10 +50,10 @@ private slots:
     void addAndSaveStoresTheRecordAtOnce()
     {
         MainWindowFixture f;
-        QVERIFY(f.start({{"Existing", "Other"}}));
+        QVERIFY(f.start({{"Existing", "Other", std::nullopt, "http://existing.example"}}));
         f.pick("Existing");
         f.click("cmdAdd");
-        QVERIFY(f.window->ChangePending && !f.window->EditingExisting);
+        QVERIFY(f.window->changePending() && !f.window->editingExisting());
         QCOMPARE(f.chooser("cboType")->currentIndex(), -1); // nothing picked right after start-up
         QCOMPARE(f.box("txtLastLogin")->text(), QStringLiteral("03/05/26"));
         QCOMPARE(QApplication::focusWidget(), f.box("txtProName"));
@@ -87,7 +87,7 @@ private slots:
         QCOMPARE(f.count(), QStringLiteral("2"));
         QCOMPARE(f.shownName(), QStringLiteral("Bob`s Exchange"));
         QCOMPARE(f.box("txtType")->text(), QStringLiteral("Banner Exchange"));
-        QVERIFY(!f.window->ChangePending);
+        QVERIFY(!f.window->changePending());
         QVERIFY(f.command("cmdAdd")->isEnabled() && !f.command("cmdSave")->isEnabled());
         QVERIFY(f.list()->isEnabled() && f.box("txtProName")->isReadOnly());
         QVERIFY(!f.button("cmdResetLogin")->isEnabled()); // until the next pick
@@ -137,7 +137,7 @@ private slots:
         QCOMPARE(f.messages.shown[0].prompt, QStringLiteral(" Please Enter A Program Name ! "));
         QCOMPARE(f.messages.shown[0].caption, QStringLiteral("Kestrella"));
         QCOMPARE(QApplication::focusWidget(), f.box("txtProName"));
-        QVERIFY(f.window->ChangePending && f.command("cmdSave")->isEnabled());
+        QVERIFY(f.window->changePending() && f.command("cmdSave")->isEnabled());
         QCOMPARE(f.box("txtProUserName")->text(), QStringLiteral("kept"));
         QCOMPARE(readAllRows(f.dataFile()).size(), size_t(1));
         QCOMPARE(f.count(), QStringLiteral("1"));
@@ -163,9 +163,9 @@ private slots:
     {
         MainWindowFixture f;
         f.window = std::make_unique<frmMain>(f.dir.path()); // never loaded: no record set
-        f.window->cmdAdd_Click();
+        f.click("cmdAdd");
         QCOMPARE(f.messages.shown.size(), 1);
-        QVERIFY(!f.window->ChangePending);
+        QVERIFY(!f.window->changePending());
         QVERIFY(f.command("cmdAdd")->isEnabled() && f.box("txtProName")->isReadOnly());
     }
 
@@ -182,7 +182,7 @@ private slots:
 
         f.pick("Alpha");
         f.click("cmdModify");
-        QVERIFY(f.window->ChangePending && f.window->EditingExisting);
+        QVERIFY(f.window->changePending() && f.window->editingExisting());
         QCOMPARE(f.chooser("cboType")->currentText(), QStringLiteral("Surf Exchange"));
         QCOMPARE(f.chooser("cboRateit")->currentText(), QStringLiteral("Fair"));
         QVERIFY(f.command("cmdCancel")->isEnabled() && !f.command("cmdAdd")->isEnabled());
@@ -192,7 +192,7 @@ private slots:
         QCOMPARE(f.listed(), QStringList({"Mid", "New", "Zed", "Zulu"}));
         QCOMPARE(f.count(), QStringLiteral("4"));
         QCOMPARE(f.selectedRow(), -1);
-        QVERIFY(!f.window->EditingExisting);
+        QVERIFY(!f.window->editingExisting());
         QVERIFY(!findRow(f.dataFile(), "Alpha"));
         QCOMPARE(findRow(f.dataFile(), "Zulu")->at(Type), QStringLiteral("Surf Exchange"));
         QCOMPARE(findRow(f.dataFile(), "Zulu")->at(Rate), QStringLiteral("Fair"));
@@ -211,13 +211,13 @@ private slots:
     void editOfAnEmptyNameIsRefused()
     {
         MainWindowFixture f;
-        QVERIFY(f.start({}));
-        f.click("cmdAdd");
-        f.window->ChangePending = false; // as if the addition had ended without a name
-        f.window->cmdModify_Click();
+        QVERIFY(f.start({{"", "Other"}}));
+        f.pick("");
+        f.click("cmdModify");
         QCOMPARE(f.messages.shown.size(), 1);
         QCOMPARE(f.messages.shown[0].prompt, QStringLiteral("Sorry! Nothing to Edit!"));
-        QVERIFY(!f.window->EditingExisting);
+        QVERIFY(!f.window->changePending() && !f.window->editingExisting());
+        QVERIFY(f.command("cmdModify")->isEnabled() && f.box("txtProName")->isReadOnly());
     }
 
     void cancelAskedAndAnsweredOtherwiseKeepsTheChange_data()
@@ -248,8 +248,8 @@ private slots:
         QCOMPARE(asked.icon, MessageIcon::Critical);
         QCOMPARE(asked.buttons, MessageButtons::YesNoCancel);
         QCOMPARE(asked.defaultButton, 2);
-        QVERIFY(f.window->ChangePending);
-        QCOMPARE(f.window->EditingExisting, !adding);
+        QVERIFY(f.window->changePending());
+        QCOMPARE(f.window->editingExisting(), !adding);
         QCOMPARE(f.shownName(), QStringLiteral("Typed"));
         QCOMPARE(f.box("txtProName")->palette().color(QPalette::Base), Yellow);
         QVERIFY(f.command("cmdSave")->isEnabled() && f.command("cmdCancel")->isEnabled());
@@ -266,7 +266,7 @@ private slots:
         f.messages.queueAnswer(MessageAnswer::Yes);
         f.click("cmdCancel");
         QCOMPARE(f.shownName(), QStringLiteral("Old"));
-        QVERIFY(!f.window->ChangePending && !f.window->EditingExisting);
+        QVERIFY(!f.window->changePending() && !f.window->editingExisting());
         QCOMPARE(f.selectedRow(), 0);
         QVERIFY(f.command("cmdModify")->isEnabled() && f.command("cmdDelete")->isEnabled());
         QVERIFY(!f.button("cmdResetLogin")->isEnabled());
@@ -304,7 +304,7 @@ private slots:
         f.click("cmdCancel");
         QCOMPARE(fileBytes(f.dataFile()), before);
         QCOMPARE(f.shownName(), shownAfter); // the first record of the set
-        QVERIFY(!f.window->ChangePending && !f.window->EditingExisting);
+        QVERIFY(!f.window->changePending() && !f.window->editingExisting());
         QVERIFY(f.command("cmdAdd")->isEnabled() && f.command("cmdDelete")->isEnabled());
         for (const char* off : {"cmdModify", "cmdSave", "cmdCancel"})
             QVERIFY2(!f.command(off)->isEnabled(), off);
@@ -394,7 +394,7 @@ private slots:
             f.click("cmdSave");
             QCOMPARE(f.messages.shown.size(), 3);
             QVERIFY(f.messages.shown[2].prompt.startsWith(QStringLiteral("Error 5:")));
-            QVERIFY(f.window->EditingExisting && f.command("cmdSave")->isEnabled());
+            QVERIFY(f.window->editingExisting() && f.command("cmdSave")->isEnabled());
             QCOMPARE(f.shownName(), QStringLiteral("Changed"));
             QCOMPARE(f.listed(), QStringList({"Locked"}));
         }

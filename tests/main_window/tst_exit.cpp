@@ -110,7 +110,7 @@ private slots:
         sqlite3_close(db);
         QCOMPARE(f.messages.shown.size(), 1);
         QVERIFY(f.messages.shown[0].prompt.startsWith(QStringLiteral("Error 5:")));
-        QVERIFY(f.window->isVisible() && f.window->ChangePending);
+        QVERIFY(f.window->isVisible() && f.window->changePending());
         QVERIFY(!closingWindow());
         QCOMPARE(f.box("txtProUserName")->text(), QStringLiteral("typed"));
 

@@ -83,7 +83,7 @@ private slots:
         about->close();
         QTRY_VERIFY(!about);
         QCOMPARE(f.shownName(), QStringLiteral("Typing"));
-        QVERIFY(f.window->ChangePending);
+        QVERIFY(f.window->changePending());
     }
 };
 

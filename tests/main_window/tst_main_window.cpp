@@ -74,7 +74,7 @@ private slots:
         QVERIFY(f.control<QPlainTextEdit>("txtComments")->isReadOnly());
         QVERIFY(f.chooser("cboRateit")->isHidden() && f.chooser("cboType")->isHidden());
         QCOMPARE(f.chooser("cboSort")->currentText(), QStringLiteral("List ALL"));
-        QVERIFY(!w.ChangePending && !w.EditingExisting);
+        QVERIFY(!w.changePending() && !w.editingExisting());
         QCOMPARE(QApplication::focusWidget(), f.command("cmdAdd"));
     }
 
@@ -260,23 +260,20 @@ private slots:
         MainWindowFixture f;
         QVERIFY(f.start(Sample));
         f.pick("alpha");
-        f.window->ChangePending = true;
+        f.click("cmdModify");
         const QString pending =
             QStringLiteral("You are adding a record.. Either Save or Cancel your selection to select a new record");
 
-        f.list()->setCurrentIndex(f.window->programList().index(5)); // Zeta Surf
+        f.list()->setCurrentIndex(f.window->programList().index(5)); // Zeta Surf, from code: the list is disabled
         QCOMPARE(f.shownName(), QStringLiteral("alpha"));
         QCOMPARE(f.messages.shown.size(), 1);
         QCOMPARE(f.messages.shown.last().prompt, pending);
         QCOMPARE(f.messages.shown.last().caption, QStringLiteral("Kestrella"));
 
-        QComboBox* sort = f.chooser("cboSort");
-        sort->setCurrentIndex(sort->findText("Other"));
-        f.window->cboSort_Click(); // a type entry only shows the message
+        f.window->chooseFilterWhilePendingForTests("Other"); // a type entry only shows the message
         QCOMPARE(f.listed().size(), 6);
         QCOMPARE(f.messages.shown.size(), 2);
-        sort->setCurrentIndex(sort->findText("List ALL"));
-        f.window->cboSort_Click(); // "List ALL" rebuilds the list, then shows the message
+        f.window->chooseFilterWhilePendingForTests("List ALL"); // "List ALL" rebuilds the list, then shows the message
         QCOMPARE(f.listed().size(), 6);
         QCOMPARE(f.messages.shown.size(), 3);
         QCOMPARE(f.messages.shown.last().prompt, pending);
@@ -295,13 +292,16 @@ private slots:
 
         f.chooseFilter("Other"); // the walk leaves no record on show
         QCOMPARE(f.shownName(), QString());
-        f.window->ChangePending = true;
-        f.window->EditingExisting = true;
-        f.window->Form_Activate();
-        QCOMPARE(f.shownName(), QString());
-        f.window->ChangePending = f.window->EditingExisting = false;
         f.window->Form_Activate();
         QCOMPARE(f.shownName(), QStringLiteral("Named"));
+
+        f.pick("Named");
+        f.click("cmdModify");
+        f.box("txtProName")->setText(QStringLiteral("Typed"));
+        const QByteArray before = fileBytes(f.dataFile());
+        f.window->Form_Activate();
+        QCOMPARE(f.shownName(), QStringLiteral("Typed"));
+        QCOMPARE(fileBytes(f.dataFile()), before);
     }
 
     void anotherWindowOfOursClosingHandsTheActivationBack()

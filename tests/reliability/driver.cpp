@@ -9,14 +9,17 @@
 #include "app/errors.h"
 #include "app/messages.h"
 #include "main_window/frmmain.h"
+#include "main_window/programlistmodel.h"
 #include "records/program.h"
 #include "reliability.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QToolButton>
 #include <cstdio>
 #include <sqlite3.h>
 
@@ -60,6 +63,19 @@ void fill(frmMain& window, const QStringList& fields)
     window.findChild<QPlainTextEdit*>(QStringLiteral("txtComments"))->setPlainText(fields.at(9));
 }
 
+void click(frmMain& window, const char* command)
+{
+    window.findChild<QToolButton*>(QString::fromLatin1(command))->click();
+}
+
+void pick(frmMain& window, const QString& name)
+{
+    const QModelIndex entry = window.programList().index(window.programList().rowOf(name));
+    window.findChild<QAbstractItemView*>(QStringLiteral("lstPrograms"))
+        ->selectionModel()
+        ->setCurrentIndex(entry, QItemSelectionModel::ClearAndSelect);
+}
+
 int saves(const QString& folder, const QString& run)
 {
     PrintedMessages messages;
@@ -71,13 +87,15 @@ int saves(const QString& folder, const QString& run)
     for (int serial = 0;; ++serial) {
         const QString name = QStringLiteral("R%1-%2").arg(run).arg(serial);
         for (int version = 0; version <= test::CrashEdits; ++version) {
-            if (version == 0)
-                window.cmdAdd_Click();
-            else
-                window.cmdModify_Click();
+            if (version == 0) {
+                click(window, "cmdAdd");
+            } else {
+                pick(window, name); // Edit is offered for a picked record only
+                click(window, "cmdModify");
+            }
             fill(window, test::crashRecord(name, version));
-            window.cmdSave_Click();
-            if (window.ChangePending || messages.count > 0)
+            click(window, "cmdSave");
+            if (window.changePending() || messages.count > 0)
                 return 3; // Save refused: the test reads the message above
             printLine(QStringLiteral("saved %1 %2").arg(name).arg(version));
         }

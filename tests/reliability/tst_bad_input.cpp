@@ -239,7 +239,7 @@ private slots:
             paste(f.control<QPlainTextEdit>("txtComments"), text);
             expectSame(what, "the comments box as pasted", commentsShown(f), asCommentsBoxHoldsIt(text));
             f.click("cmdSave");
-            QVERIFY2(!f.window->ChangePending, what);
+            QVERIFY2(!f.window->changePending(), what);
         }
         QVERIFY(f.messages.shown.isEmpty());
 

@@ -345,7 +345,7 @@ private slots:
         const QStringList listed = f.listed();
         const QString count = f.count();
         const QStringList shown = shownTexts(f);
-        const bool pendingBefore = f.window->ChangePending, editingBefore = f.window->EditingExisting;
+        const bool pendingBefore = f.window->changePending(), editingBefore = f.window->editingExisting();
         const std::vector<StoredRow> before = readAllRows(f.dataFile());
         if (!inPlace.appliesBeforeStart())
             inPlace.apply(action == Action::ClosingWalk);
@@ -365,8 +365,8 @@ private slots:
             QCOMPARE(f.messages.shown.last().prompt, refusal);
         }
         messages = f.messages.shown.size();
-        const bool kept = f.window->isVisible() && !closingWindow() && f.window->ChangePending == pendingBefore &&
-                          f.window->EditingExisting == editingBefore && shownTexts(f) == shown &&
+        const bool kept = f.window->isVisible() && !closingWindow() && f.window->changePending() == pendingBefore &&
+                          f.window->editingExisting() == editingBefore && shownTexts(f) == shown &&
                           f.listed() == listed && f.count() == count && !QGuiApplication::overrideCursor() &&
                           (action != Action::ResetLastLogin || f.box("txtLastLogin")->text() == Today);
         inPlace.lift();
@@ -379,7 +379,7 @@ private slots:
         // The fault lifted, the same action goes through.
         const QString statusAfter = act(f, action);
         if (action == Action::Add) {
-            QVERIFY(f.window->ChangePending);
+            QVERIFY(f.window->changePending());
             typeEverything();
             f.click("cmdSave");
         }
@@ -404,7 +404,7 @@ private slots:
             QVERIFY2(stored, "what was typed did not reach the file once the fault was lifted");
             const bool exited = action == Action::ExitAdding || action == Action::ExitEditing;
             QCOMPARE(f.window->isVisible(), !exited);
-            QVERIFY(exited || !f.window->ChangePending);
+            QVERIFY(exited || !f.window->changePending());
         }
         }
         f.window.reset(); // lets go of the file before the fault's folder goes
