@@ -92,7 +92,6 @@ private:
     void setRecordBoxesLocked(bool locked);
     void showChoosers(bool show);
     void setOpenButtonsFromRecord();
-    PackedTexts walkNames(qint64 count);
     void carryChooserPicks();
     void addToCount(int delta);
     int selectedRow() const;

@@ -1,3 +1,4 @@
+#include "main_window/boundtext.h"
 #include "records/datasource.h"
 #include "records/program.h"
 #include "support/testsupport.h"
@@ -28,8 +29,8 @@ struct BoundStore
     {
         store.setDatabaseName(path);
         store.setRecordSource(source);
-        store.bind(&name, ProgramFields::Name);
-        store.bind(&comments, ProgramFields::Comments);
+        bindText(store, &name, ProgramFields::Name);
+        bindText(store, &comments, ProgramFields::Comments);
         store.refresh();
     }
     // The boxes outlive the store, as a window's controls outlive its data source's closing.
