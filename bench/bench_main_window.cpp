@@ -6,6 +6,7 @@
 #include "records/datasource.h"
 #include "records/listorder.h"
 #include "records/program.h"
+#include "records/storefile.h"
 #include "shutdown/frmclosing.h"
 
 #include <QAbstractItemView>

@@ -4,13 +4,6 @@
 
 namespace kestrella {
 
-AppError::AppError(int number, const QString& text)
-    : std::runtime_error(text.toStdString())
-    , m_number(number)
-    , m_text(text)
-{
-}
-
 void reportError(QWidget* parent, const AppError& error)
 {
     showNotice(parent, QStringLiteral("Error %1: %2").arg(error.number()).arg(error.text()));

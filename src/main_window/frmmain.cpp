@@ -3,6 +3,7 @@
 #include "about_box/frmabout.h"
 #include "app/controls.h"
 #include "app/errors.h"
+#include "main_window/boundtext.h"
 #include "main_window/programlistmodel.h"
 #include "main_window/uniformlistview.h"
 #include "records/program.h"
@@ -234,8 +235,8 @@ void frmMain::bindFields()
         {txtRateit, ProgramFields::Rate},
     };
     for (const auto& [box, field] : boxes)
-        m_datProgram->bind(box, field);
-    m_datProgram->bind(txtComments, ProgramFields::Comments);
+        bindText(*m_datProgram, box, field);
+    bindText(*m_datProgram, txtComments, ProgramFields::Comments);
 }
 
 void frmMain::connectHandlers()
@@ -277,7 +278,7 @@ void frmMain::onClick(Button* button, void (frmMain::*handler)())
 bool frmMain::Form_Load()
 {
     return runReported(this, [this] {
-        m_datProgram->setDatabaseName(QDir(m_applicationFolder).filePath(QStringLiteral("datReferral.mdb")));
+        m_datProgram->setDatabaseName(QDir(m_applicationFolder).filePath(DataFileName));
         setSortText(QStringLiteral("List All"));
     });
 }

@@ -106,7 +106,6 @@ private:
     void enterEditingControls();
     void leaveEditingControls();
     void setOpenButtonsFromRecord();
-    PackedTexts walkNames(qint64 count);
     void carryChooserPicks();
     void addToCount(int delta);
     int selectedRow() const;

@@ -54,7 +54,7 @@ void frmMain::cboSort_Click()
 
 void frmMain::FillProgramList()
 {
-    // The walk moves through every record; the fields catch up once, at its end.
+    // The refresh and the walk each move the record on show; the fields catch up once, at the end.
     DataSource::DisplayFreeze freeze(*m_datProgram);
     Recordset& rs = m_datProgram->recordset();
     if (!ChangePending) {
@@ -64,40 +64,13 @@ void frmMain::FillProgramList()
     m_changingListSelection = true;
     m_programList->clear();
     m_changingListSelection = false;
-    resumeNext([&] { rs.moveLast(); });
+    PackedTexts names;
+    resumeNext([&] { names = rs.walkInListOrder(ProgramFields::Name); });
     qint64 count = 0;
     resumeNext([&] { count = rs.recordCount(); });
-    resumeNext([&] { rs.moveFirst(); });
-    PackedTexts names;
-    if (auto inOrder = rs.takePrefetchedInListOrder()) {
-        // The names came with the set, already in list order: the walk would only leave the set past
-        // its last record.
-        names = std::move(*inOrder);
-        resumeNext([&] { rs.moveLast(); });
-        resumeNext([&] { rs.moveNext(); });
-    } else {
-        names = inListOrder(walkNames(count));
-    }
     m_programList->setNames(std::move(names));
     lblCount->setText(QString::number(count));
     lblCount->adjustSize();
-}
-
-PackedTexts frmMain::walkNames(qint64 count)
-{
-    Recordset& rs = m_datProgram->recordset();
-    PackedTexts names;
-    std::optional<Field> name;
-    resumeNext([&] { name = rs.fields(ProgramFields::Name); });
-    for (qint64 i = 0; i < count; ++i) {
-        // A name with no value cannot be listed, but its record still counts.
-        resumeNext([&] {
-            if (const FieldValue value = name.value().value())
-                names.append(value->toUtf8());
-        });
-        resumeNext([&] { rs.moveNext(); });
-    }
-    return names;
 }
 
 void frmMain::lstPrograms_Click()

@@ -1,5 +1,7 @@
 #include "main_window/programlistmodel.h"
 
+#include "records/listorder.h"
+
 namespace kestrella {
 
 int ProgramListModel::rowCount(const QModelIndex& parent) const
@@ -46,7 +48,7 @@ int ProgramListModel::insertSorted(const QString& name)
 {
     // The list shows names as the store gives them back.
     const QByteArray utf8 = name.toUtf8();
-    const int row = int(firstRowWhere([&](QByteArrayView listed) { return listsBeforeUtf8(utf8, listed); }));
+    const int row = int(firstRowWhere([&](QByteArrayView listed) { return listsBefore(utf8, listed); }));
     beginInsertRows({}, row, row);
     m_names.insert(row, utf8);
     endInsertRows();
@@ -57,8 +59,8 @@ int ProgramListModel::rowOf(const QString& name) const
 {
     // Names that list alike (other case) stand together: the exact one is among them.
     const QByteArray utf8 = name.toUtf8();
-    for (qsizetype row = firstRowWhere([&](QByteArrayView listed) { return !listsBeforeUtf8(listed, utf8); });
-         row < m_names.size() && !listsBeforeUtf8(utf8, m_names.utf8At(row)); ++row) {
+    for (qsizetype row = firstRowWhere([&](QByteArrayView listed) { return !listsBefore(listed, utf8); });
+         row < m_names.size() && !listsBefore(utf8, m_names.utf8At(row)); ++row) {
         if (m_names.utf8At(row) == utf8)
             return int(row);
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "records/program.h" // DataFileName
+
 #include <QString>
 
 namespace kestrella {
@@ -16,8 +18,5 @@ enum class DataFileKind
 DataFileKind detectDataFile(const QString& path);
 // The same, from the file's first bytes (at least the first 32 are needed to tell).
 DataFileKind detectDataFile(const QByteArray& head, bool exists);
-
-// The data file's name in the application folder.
-inline const QString DataFileName = QStringLiteral("datReferral.mdb");
 
 } // namespace kestrella

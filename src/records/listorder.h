@@ -42,4 +42,15 @@ private:
     bool m_ranksAscii = false;
 };
 
+class PackedTexts;
+
+// The one order of the program list, for names as the store keeps them (UTF-8), in the default locale's collation.
+// Names that list alike are equal to it: Save's insertion puts a new name after its equals (an upper bound), where a
+// rebuild of the list, which keeps the store's order among equals, puts the record stored last.
+bool listsBefore(QByteArrayView a, QByteArrayView b);
+
+// The texts in list order, equal texts in order of their tie-breaks (one per text; none: the order they came in).
+// Texts that come in order are only checked.
+PackedTexts inListOrder(PackedTexts texts, const std::vector<qint64>& tieBreaks = {});
+
 } // namespace kestrella

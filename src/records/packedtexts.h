@@ -58,11 +58,4 @@ private:
     bool m_blocksFull = true;
 };
 
-// listsBefore for texts as the store keeps them.
-bool listsBeforeUtf8(QByteArrayView a, QByteArrayView b);
-
-// The texts in list order, equal texts in order of their tie-breaks (one per text; none: the order they came in).
-// Texts that come in order are only checked.
-PackedTexts inListOrder(PackedTexts texts, const std::vector<qint64>& tieBreaks = {});
-
 } // namespace kestrella

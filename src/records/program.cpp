@@ -1,7 +1,5 @@
 #include "records/program.h"
 
-#include "records/listorder.h"
-
 namespace kestrella {
 
 QStringList ProgramFields::all()
@@ -64,11 +62,6 @@ QStringList programsIndexes()
             QStringLiteral("CREATE INDEX IF NOT EXISTS ProgramsByListName ON Programs (ProName COLLATE NOCASE)"),
             QStringLiteral("CREATE INDEX IF NOT EXISTS ProgramsByTypeAndListName ON Programs "
                            "(ProType, ProName COLLATE NOCASE)")};
-}
-
-bool listsBefore(const QString& a, const QString& b)
-{
-    return ListCollation::current().compare(a, b) < 0;
 }
 
 QString cleanProgramName(const QString& typed)

@@ -22,6 +22,8 @@ QStringList all();
 } // namespace ProgramFields
 
 inline const QString ProgramsTable = QStringLiteral("Programs");
+// The data file, in the application folder.
+inline const QString DataFileName = QStringLiteral("datReferral.mdb");
 inline const QString ListAllEntry = QStringLiteral("List ALL");
 
 // The ten program types in chooser order (not sorted).
@@ -42,10 +44,6 @@ QString quoteLiteral(const QString& text);
 // keep exact comparison; an index never changes which records a statement selects.
 QString programsTableSchema();
 QStringList programsIndexes();
-
-// The one order of the program list: the user's language without regard to case (see ListCollation). Equal
-// names keep the order they came in, so a name inserted by Save lands where a rebuild of the list would put it.
-bool listsBefore(const QString& a, const QString& b);
 
 // Save keeps names free of apostrophes (stored files rely on it): each becomes a backquote.
 QString cleanProgramName(const QString& typed);

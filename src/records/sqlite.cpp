@@ -16,6 +16,11 @@ StoreError StoreError::recordDeleted()
     return StoreError(SQLITE_NOTFOUND, QStringLiteral("The record has been deleted."));
 }
 
+StoreError StoreError::notOpen()
+{
+    return StoreError(SQLITE_MISUSE, QStringLiteral("The record set is not open."));
+}
+
 QString textFromStore(const char* utf8, qsizetype size)
 {
     if (size >= 3 && std::memcmp(utf8, "\xEF\xBB\xBF", 3) == 0) {

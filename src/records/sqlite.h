@@ -21,7 +21,6 @@ public:
     SqliteStatement(const SqliteStatement&) = delete;
     SqliteStatement& operator=(const SqliteStatement&) = delete;
 
-    bool isValid() const { return m_stmt != nullptr; }
     sqlite3_stmt* handle() const { return m_stmt; }
 
     void bind(int index, const std::optional<QString>& value);
@@ -39,6 +38,13 @@ public:
 private:
     sqlite3* m_db = nullptr;
     sqlite3_stmt* m_stmt = nullptr;
+};
+
+// Resets a statement when a read ends, however it ends, so no read lock outlives the call.
+struct ResetOnExit
+{
+    SqliteStatement& statement;
+    ~ResetOnExit() { statement.reset(); }
 };
 
 // A stored value as text. QString::fromUtf8 drops a leading U+FEFF as a byte order mark; in a value it is text.

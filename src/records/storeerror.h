@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/errors.h"
+#include "app/apperror.h"
 
 namespace kestrella {
 
@@ -12,6 +12,7 @@ public:
 
     static StoreError noCurrentRecord();
     static StoreError recordDeleted();
+    static StoreError notOpen();
 };
 
 } // namespace kestrella

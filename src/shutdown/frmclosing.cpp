@@ -4,6 +4,7 @@
 #include "records/datasource.h"
 #include "records/program.h"
 
+#include <QDir>
 #include <QIcon>
 #include <QLabel>
 #include <QPixmap>
@@ -136,12 +137,13 @@ void frmClosing::beginClosing()
 
 void frmClosing::ClosingWalk()
 {
-    const QString path = m_applicationFolder + QStringLiteral("/datReferral.mdb");
+    const QString path = QDir(m_applicationFolder).filePath(DataFileName);
     try {
         // On the way out there is nothing to clean in a missing file, and nothing should be made.
         datClose->setCreateIfMissing(false);
         datClose->setDatabaseName(path);
         datClose->setRecordSource(ProgramsTable);
+        datClose->setPrefetchedField(ProgramFields::Name);
         datClose->refresh();
         Recordset& records = datClose->recordset();
         records.moveLast();
