@@ -17,7 +17,6 @@
 #include <QListView>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QToolButton>
 #include <QWindow>
 
@@ -74,7 +73,7 @@ frmMain::frmMain(const QString& applicationFolder, QWidget* parent)
     setTabOrder();
     bindFields();
     connectHandlers();
-    centreOnScreen();
+    centreOnScreen(this, screen());
     connect(qApp, &QGuiApplication::focusWindowChanged, this, &frmMain::trackActivation);
 }
 
@@ -337,12 +336,6 @@ void frmMain::showEvent(QShowEvent* event)
         m_activatedOnce = true;
         Form_Activate();
     }
-}
-
-void frmMain::centreOnScreen()
-{
-    if (const QScreen* screen = this->screen())
-        move(screen->availableGeometry().center() - rect().center());
 }
 
 void frmMain::closeEvent(QCloseEvent* event)
