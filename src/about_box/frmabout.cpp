@@ -8,7 +8,6 @@
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
-#include <QScreen>
 
 // Outside any namespace, as Qt's resource macro requires.
 static void initAboutResources()
@@ -58,7 +57,7 @@ frmAbout* frmAbout::showInstance(QWidget* owner)
 {
     if (!openBox) {
         openBox = new frmAbout;
-        openBox->centreOn(owner ? owner->screen() : QGuiApplication::primaryScreen());
+        centreOnScreen(openBox, owner ? owner->screen() : QGuiApplication::primaryScreen());
     }
     openBox->show();
     openBox->raise();
@@ -140,12 +139,6 @@ void frmAbout::connectHandlers()
     connect(cmdSysInfo, &QPushButton::clicked, this, &frmAbout::cmdSysInfo_Click);
     // Every way of closing ends here, before the deferred deletion: a box on its way out is never shown again.
     connect(this, &QDialog::finished, this, [] { openBox = nullptr; });
-}
-
-void frmAbout::centreOn(const QScreen* screen)
-{
-    if (screen)
-        move(screen->availableGeometry().center() - rect().center());
 }
 
 void frmAbout::showEvent(QShowEvent* event)

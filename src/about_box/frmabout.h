@@ -5,7 +5,6 @@
 class QFrame;
 class QLabel;
 class QPushButton;
-class QScreen;
 
 namespace kestrella {
 
@@ -33,7 +32,6 @@ private:
     void placeControls();
     void setTabOrder();
     void connectHandlers();
-    void centreOn(const QScreen* screen);
 
     // Event routines.
     void Form_Load();

@@ -15,4 +15,8 @@ struct AppInfo
     static QString versionText();
 };
 
+// The home site's root page; its help and list pages hang below it. A reserved placeholder host until the project
+// has a site of its own.
+inline const QString HomeSiteAddress = QStringLiteral("http://kestrella.example");
+
 } // namespace kestrella

@@ -3,6 +3,7 @@
 #include <QIcon>
 #include <QLabel>
 #include <QPalette>
+#include <QScreen>
 
 namespace kestrella {
 
@@ -47,6 +48,15 @@ void setColours(QWidget* widget, const QColor& background, const QColor& text)
     }
     widget->setPalette(palette);
     widget->setAutoFillBackground(true);
+}
+
+void centreOnScreen(QWidget* window, const QScreen* screen)
+{
+    if (!screen)
+        return;
+    QRect frame = window->frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    window->move(frame.topLeft());
 }
 
 QIcon programIcon()

@@ -10,6 +10,7 @@
 class QColor;
 class QIcon;
 class QLabel;
+class QScreen;
 
 namespace kestrella {
 
@@ -49,6 +50,9 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& caption = {}
 // A background of the program's own always comes with a text colour of its own, and the other way round, so the
 // desktop's theme never puts its text on our background.
 void setColours(QWidget* widget, const QColor& background, const QColor& text);
+
+// Centres a window on the screen's free area; its frame counts once the window system has told it.
+void centreOnScreen(QWidget* window, const QScreen* screen);
 
 // The window icon of every window that shows one.
 QIcon programIcon();

@@ -4,18 +4,16 @@
 
 namespace kestrella {
 
-void reportError(QWidget* parent, const AppError& error)
+QString errorText(const std::exception& error)
 {
-    showNotice(parent, QStringLiteral("Error %1: %2").arg(error.number()).arg(error.text()));
+    if (const auto* numbered = dynamic_cast<const AppError*>(&error))
+        return QStringLiteral("Error %1: %2").arg(QString::number(numbered->number()), numbered->text());
+    return QString::fromStdString(error.what());
 }
 
 void reportError(QWidget* parent, const std::exception& error)
 {
-    if (const auto* appError = dynamic_cast<const AppError*>(&error)) {
-        reportError(parent, *appError);
-        return;
-    }
-    showNotice(parent, QString::fromStdString(error.what()));
+    showNotice(parent, errorText(error));
 }
 
 } // namespace kestrella

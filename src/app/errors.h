@@ -6,8 +6,10 @@ class QWidget;
 
 namespace kestrella {
 
+// A failure as the user reads it: "Error N: text" when it carries a number.
+QString errorText(const std::exception& error);
+
 // Shows a failure with its number and text.
-void reportError(QWidget* parent, const AppError& error);
 void reportError(QWidget* parent, const std::exception& error);
 
 // Runs an event routine whose failures reach the user: any failure is shown and the program goes on.

@@ -18,7 +18,6 @@
 #include <QListView>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QToolButton>
 #include <QWindow>
 
@@ -75,7 +74,7 @@ frmMain::frmMain(const QString& applicationFolder, QWidget* parent)
     setTabOrder();
     bindFields();
     connectHandlers();
-    centreOnScreen();
+    centreOnScreen(this, screen());
     connect(qApp, &QGuiApplication::focusWindowChanged, this, &frmMain::trackActivation);
 }
 
@@ -338,12 +337,6 @@ void frmMain::showEvent(QShowEvent* event)
         m_activatedOnce = true;
         Form_Activate();
     }
-}
-
-void frmMain::centreOnScreen()
-{
-    if (const QScreen* screen = this->screen())
-        move(screen->availableGeometry().center() - rect().center());
 }
 
 void frmMain::closeEvent(QCloseEvent* event)

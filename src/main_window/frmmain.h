@@ -95,7 +95,6 @@ private:
     void setTabOrder();
     void bindFields();
     void connectHandlers();
-    void centreOnScreen();
     void trackActivation(QWindow* focusWindow);
 
     void paintRecordFields(const QColor& colour);

@@ -1,5 +1,6 @@
 // The buttons that open pages, stamp the last login and show the About box.
 #include "about_box/frmabout.h"
+#include "app/appinfo.h"
 #include "app/clock.h"
 #include "app/errors.h"
 #include "main_window/frmmain.h"

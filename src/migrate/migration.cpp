@@ -1,22 +1,22 @@
 #include "migrate/migration.h"
 
+#include "app/errors.h"
 #include "migrate/datafile.h"
 #include "migrate/durable.h"
+#include "migrate/importerread.h"
+#include "migrate/importersandbox.h"
 #include "migrate/importstream.h"
 #include "migrate/importwire.h"
+#include "migrate/newdatabase.h"
+#include "migrate/refusal.h"
 #include "records/program.h"
-#include "records/sqlite.h"
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLockFile>
 #include <QProcess>
-#include <csignal>
-#include <sys/prctl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,23 +24,6 @@ namespace kestrella {
 namespace {
 
 namespace wire = importwire;
-
-// Why the migration stopped, in words for the user.
-class Refusal : public std::runtime_error
-{
-public:
-    explicit Refusal(const QString& reason)
-        : std::runtime_error(reason.toStdString())
-        , reason(reason)
-    {
-    }
-    QString reason;
-};
-
-[[noreturn]] void refuse(const QString& reason)
-{
-    throw Refusal(reason);
-}
 
 QString shown(const QString& path)
 {
@@ -81,114 +64,6 @@ QString importerFailure(int code, qint64 detail)
     return QStringLiteral("the converter gave a reason it does not know (%1)").arg(code);
 }
 
-// Both the rows written and the rows read back go through here, so one digest can check the other.
-void addToDigest(QCryptographicHash& digest, const char* bytes, qsizetype size, bool isNull)
-{
-    if (isNull) {
-        digest.addData("N");
-        return;
-    }
-    digest.addData(QByteArray::number(size) + ':');
-    digest.addData(QByteArrayView(bytes, size));
-}
-
-// The new file, built under its temporary name and closed however the migration ends.
-class NewDatabase
-{
-public:
-    explicit NewDatabase(const QString& path)
-    {
-        ::close(durable::createOwnerOnly(path)); // owner-only from its first byte: it holds passwords
-        try {
-            if (sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db, SQLITE_OPEN_READWRITE, nullptr) !=
-                SQLITE_OK)
-                throwSqliteError(m_db);
-            execute(m_db, "PRAGMA synchronous=FULL");
-            execute(m_db, "BEGIN IMMEDIATE");
-            execute(m_db, programsTableSchema().toUtf8().constData());
-            QStringList placeholders;
-            for (int i = 1; i <= wire::FieldCount; ++i)
-                placeholders << QStringLiteral("?%1").arg(i);
-            m_insert = SqliteStatement(
-                m_db, QStringLiteral("insert into Programs (%1) values (%2)")
-                          .arg(ProgramFields::all().join(QLatin1Char(',')), placeholders.join(QLatin1Char(','))));
-        } catch (...) {
-            sqlite3_close_v2(m_db);
-            throw;
-        }
-    }
-    // Abandoned: whatever it holds is removed with the file.
-    ~NewDatabase()
-    {
-        m_insert = SqliteStatement();
-        sqlite3_close_v2(m_db);
-    }
-    NewDatabase(const NewDatabase&) = delete;
-    NewDatabase& operator=(const NewDatabase&) = delete;
-
-    void insert(const std::vector<FieldValue>& fields)
-    {
-        for (int i = 0; i < wire::FieldCount; ++i) {
-            const FieldValue& value = fields[size_t(i)];
-            m_insert.bind(i + 1, value);
-            const QByteArray utf8 = value ? value->toUtf8() : QByteArray();
-            addToDigest(m_written, utf8.constData(), utf8.size(), !value);
-        }
-        m_insert.step();
-        m_insert.reset();
-        ++m_rows;
-    }
-
-    void commit()
-    {
-        m_insert = SqliteStatement();
-        for (const QString& index : programsIndexes())
-            execute(m_db, index.toUtf8().constData());
-        execute(m_db, "COMMIT");
-    }
-
-    // Reads everything back: the same rows in the same order, byte for byte, and a sound file.
-    void verify()
-    {
-        SqliteStatement check(m_db, QStringLiteral("PRAGMA integrity_check"));
-        if (!check.step() || check.text(0) != QStringLiteral("ok") || check.step())
-            refuse(QStringLiteral("the new file did not pass SQLite's integrity check"));
-        check = SqliteStatement();
-
-        SqliteStatement all(
-            m_db,
-            QStringLiteral("select %1 from Programs order by rowid").arg(ProgramFields::all().join(QLatin1Char(','))));
-        QCryptographicHash read(QCryptographicHash::Sha256);
-        qint64 rows = 0;
-        while (all.step()) {
-            sqlite3_stmt* st = all.handle();
-            for (int i = 0; i < wire::FieldCount; ++i) {
-                const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
-                addToDigest(read, bytes, sqlite3_column_bytes(st, i), sqlite3_column_type(st, i) == SQLITE_NULL);
-            }
-            ++rows;
-        }
-        if (rows != m_rows || read.result() != m_written.result())
-            refuse(QStringLiteral("the new file does not read back as it was written"));
-    }
-
-    void close()
-    {
-        m_insert = SqliteStatement();
-        if (m_db && sqlite3_close(m_db) != SQLITE_OK)
-            throwSqliteError(m_db);
-        m_db = nullptr;
-    }
-
-    qint64 rows() const { return m_rows; }
-
-private:
-    sqlite3* m_db = nullptr;
-    SqliteStatement m_insert;
-    QCryptographicHash m_written{QCryptographicHash::Sha256};
-    qint64 m_rows = 0;
-};
-
 // Takes the importer's items into the new file.
 class RowSink final : public ImportStreamHandler
 {
@@ -218,93 +93,58 @@ private:
     QString m_failure;
 };
 
-// libmdb reads MDB_* variables that change how it decodes text and what it prints: the reader gets
-// none of the user's environment.
-QProcessEnvironment importerEnvironment()
+void stopImporter(QProcess& reader)
 {
-    QProcessEnvironment env;
-    const QProcessEnvironment system = QProcessEnvironment::systemEnvironment();
-    for (const QString& name : {QStringLiteral("ASAN_OPTIONS"), QStringLiteral("UBSAN_OPTIONS")}) {
-        if (system.contains(name))
-            env.insert(name, system.value(name));
-    }
-    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
-    return env;
+    reader.kill();
+    reader.waitForFinished(5000);
+}
+
+// A reader that ended without its whole say stops the migration, with the reason in words.
+void refuseUnlessEndedWell(const QProcess& reader, const RowSink& sink)
+{
+    if (reader.exitStatus() == QProcess::CrashExit)
+        refuse(QStringLiteral("its converter stopped unexpectedly while reading it (it crashed or needed too "
+                              "much memory); the file may be damaged or of a kind it cannot read"));
+    if (!sink.failureReason().isEmpty())
+        refuse(sink.failureReason());
+    if (reader.exitCode() != 0)
+        refuse(QStringLiteral("its converter stopped with status %1").arg(reader.exitCode()));
 }
 
 void runImporter(const QString& importer, const QString& file, const MigrationOptions& options, RowSink& sink)
 {
-    QProcess process;
-    process.setProgram(importer);
-    process.setArguments({file});
-    process.setProcessEnvironment(importerEnvironment());
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.setStandardErrorFile(QProcess::nullDevice());
-    const pid_t parent = ::getpid();
-    const rlim_t memory = importerMemoryLimitApplies() ? rlim_t(options.memoryLimit) : 0;
-    const rlim_t cpu = rlim_t(std::chrono::ceil<std::chrono::seconds>(options.timeLimit).count() + 1);
-    // Runs in the child before the reader starts: only async-signal-safe calls.
-    process.setChildProcessModifier([parent, memory, cpu] {
-        const rlimit noCore{0, 0}; // a core dump would hold the file's passwords in clear
-        ::setrlimit(RLIMIT_CORE, &noCore);
-        if (memory > 0) {
-            const rlimit space{memory, memory};
-            ::setrlimit(RLIMIT_AS, &space);
-        }
-        const rlimit seconds{cpu, cpu + 1}; // a backstop should the parent's own clock not get to it
-        ::setrlimit(RLIMIT_CPU, &seconds);
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL); // the reader never outlives the program
-        if (::getppid() != parent)
-            ::_exit(126);
-    });
-    process.start();
-    if (!process.waitForStarted(10000))
-        refuse(
-            QStringLiteral("its converter %1 could not be started (%2)").arg(shown(importer), process.errorString()));
+    QProcess reader;
+    reader.setProgram(importer);
+    reader.setArguments({file});
+    sandboxImporter(reader, options.timeLimit, options.memoryLimit);
+    reader.start();
+    if (!reader.waitForStarted(10000))
+        refuse(QStringLiteral("its converter %1 could not be started (%2)").arg(shown(importer), reader.errorString()));
 
-    const auto stop = [&process] {
-        process.kill();
-        process.waitForFinished(5000);
-    };
     ImportStreamParser parser;
     QElapsedTimer clock;
     clock.start();
-    try {
-        for (;;) {
-            const bool running = process.state() != QProcess::NotRunning;
-            if (running)
-                process.waitForReadyRead(50);
-            parser.feed(process.readAllStandardOutput(), sink);
-            if (MigrationObserver* observer = options.observer) {
-                observer->copied(parser.rowsRead());
-                QCoreApplication::processEvents();
-                if (observer->cancelRequested()) {
-                    stop();
-                    refuse(QStringLiteral("the conversion was cancelled"));
-                }
-            }
-            if (!running)
-                break;
-            if (clock.elapsed() > options.timeLimit.count()) {
-                stop();
-                refuse(QStringLiteral("reading it did not finish within %1 s")
-                           .arg(std::chrono::ceil<std::chrono::seconds>(options.timeLimit).count()));
-            }
+    const auto stopWhenUnwanted = [&](bool readerRunning) {
+        if (MigrationObserver* observer = options.observer) {
+            observer->copied(parser.rowsRead());
+            QCoreApplication::processEvents();
+            if (observer->cancelRequested())
+                refuse(QStringLiteral("the conversion was cancelled"));
         }
-        if (process.exitStatus() == QProcess::CrashExit)
-            refuse(QStringLiteral("its converter stopped unexpectedly while reading it (it crashed or needed too "
-                                  "much memory); the file may be damaged or of a kind it cannot read"));
-        if (!sink.failureReason().isEmpty())
-            refuse(sink.failureReason());
-        if (process.exitCode() != 0)
-            refuse(QStringLiteral("its converter stopped with status %1").arg(process.exitCode()));
+        if (readerRunning && clock.elapsed() > options.timeLimit.count())
+            refuse(QStringLiteral("reading it did not finish within %1 s")
+                       .arg(std::chrono::ceil<std::chrono::seconds>(options.timeLimit).count()));
+    };
+    try {
+        readImporterOutput(reader, parser, sink, stopWhenUnwanted);
+        refuseUnlessEndedWell(reader, sink);
         parser.finish();
     } catch (const ImportStreamError& e) {
-        stop();
+        stopImporter(reader);
         refuse(QStringLiteral("its converter gave output Kestrella cannot take (%1)")
                    .arg(QString::fromStdString(e.what())));
     } catch (...) {
-        stop();
+        stopImporter(reader);
         throw;
     }
     // Rows the reader skipped without a word (libmdb passes over rows it cannot make sense of) would
@@ -406,15 +246,6 @@ QString backup(const QString& folder, int number)
 }
 } // namespace MigrationFiles
 
-bool importerMemoryLimitApplies()
-{
-#ifdef KESTRELLA_SANITIZED_BUILD
-    return false;
-#else
-    return true;
-#endif
-}
-
 MigrationOutcome migrateDataFile(const QString& folder, const MigrationOptions& options)
 {
     const QString dataFile = QDir(folder).filePath(DataFileName);
@@ -496,12 +327,9 @@ MigrationOutcome migrateDataFile(const QString& folder, const MigrationOptions& 
     } catch (const Refusal& r) {
         removeQuietly(leftovers(folder));
         return failed(r.reason);
-    } catch (const AppError& e) {
-        removeQuietly(leftovers(folder));
-        return failed(QStringLiteral("error %1: %2").arg(e.number()).arg(e.text()));
     } catch (const std::exception& e) {
         removeQuietly(leftovers(folder));
-        return failed(QString::fromStdString(e.what()));
+        return failed(errorText(e));
     }
     outcome.result = MigrationOutcome::Result::Migrated;
     outcome.message = successMessage(outcome.programs, outcome.backup);

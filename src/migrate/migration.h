@@ -77,8 +77,4 @@ QString lock(const QString& folder);
 QString backup(const QString& folder, int number = 0);
 } // namespace MigrationFiles
 
-// Whether the reader runs under the memory limit in this build (not under AddressSanitizer, which
-// needs terabytes of address space for itself).
-bool importerMemoryLimitApplies();
-
 } // namespace kestrella

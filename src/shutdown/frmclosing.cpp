@@ -1,6 +1,7 @@
 #include "shutdown/frmclosing.h"
 
 #include "app/controls.h"
+#include "app/errors.h"
 #include "records/datasource.h"
 #include "records/program.h"
 
@@ -8,7 +9,6 @@
 #include <QIcon>
 #include <QLabel>
 #include <QPixmap>
-#include <QScreen>
 #include <QShowEvent>
 #include <QTimer>
 #include <QWindow>
@@ -79,29 +79,11 @@ void frmClosing::createControls()
 void frmClosing::placeControls()
 {
     setFixedSize(twipsToPixels(2805), twipsToPixels(570));
-    struct Placement
-    {
-        QWidget* control;
-        int left, top, width, height;
-    };
     // lblStatus is wider than the window on purpose: a long status is cut at the window's edge.
-    const Placement placements[] = {
+    placeInTwips({
         {lblStatus, 0, 0, 4695, 375},
         {lblcount, 0, 240, 495, 375},
-    };
-    for (const Placement& p : placements)
-        p.control->setGeometry(twipsRect(p.left, p.top, p.width, p.height));
-}
-
-void frmClosing::centreOnScreen()
-{
-    const QScreen* where = screen();
-    if (!where)
-        return;
-    // The frame may not be known before the window is first shown; then the client area is centred.
-    QRect frame = frameGeometry();
-    frame.moveCenter(where->availableGeometry().center());
-    move(frame.topLeft());
+    });
 }
 
 void frmClosing::showEvent(QShowEvent* event)
@@ -110,7 +92,7 @@ void frmClosing::showEvent(QShowEvent* event)
     if (m_opened)
         return;
     m_opened = true;
-    centreOnScreen();
+    centreOnScreen(this, screen());
     // The window is not on the screen yet: the walk waits until it is, so the person sees "Closing...." while a
     // long table is checked rather than an empty frame.
     windowHandle()->installEventFilter(this);
@@ -170,19 +152,14 @@ void frmClosing::ClosingWalk()
 
 void frmClosing::removeCurrentRecord()
 {
-    auto showFailure = [this](const QString& reason) {
-        const QString status = QStringLiteral("Cleaning failed. %1").arg(reason);
-        lblStatus->setText(status);
-        // The label is cut at the window's edge; the whole reason stays one hover away.
-        lblStatus->setToolTip(status);
-    };
     try {
         datClose->recordset().deleteCurrent();
         lblStatus->setText(StatusCleaned);
-    } catch (const AppError& error) {
-        showFailure(QStringLiteral("Error %1: %2").arg(QString::number(error.number()), error.text()));
     } catch (const std::exception& error) {
-        showFailure(QString::fromStdString(error.what()));
+        const QString status = QStringLiteral("Cleaning failed. %1").arg(errorText(error));
+        lblStatus->setText(status);
+        // The label is cut at the window's edge; the whole reason stays one hover away.
+        lblStatus->setToolTip(status);
     }
 }
 

@@ -35,7 +35,6 @@ protected:
 private:
     void createControls();
     void placeControls();
-    void centreOnScreen();
     void beginClosing();
     void removeCurrentRecord();
     void Timer1_Timer();

@@ -7,10 +7,6 @@ class QWidget;
 
 namespace kestrella {
 
-// The home site's root page; its help and list pages hang below it. A reserved placeholder host until the project
-// has a site of its own.
-inline const QString HomeSiteAddress = QStringLiteral("http://kestrella.example");
-
 // An application the desktop has chosen for a kind of file.
 class DesktopApp
 {

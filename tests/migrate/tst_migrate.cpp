@@ -1,5 +1,6 @@
 #include "main_window/mainwindowfixture.h"
 #include "migrate/datafile.h"
+#include "migrate/importersandbox.h"
 #include "migrate/importstream.h"
 #include "migrate/importwire.h"
 #include "migrate/migration.h"
@@ -20,6 +21,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cerrno>
 #include <cmath>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -144,6 +146,7 @@ private slots:
     void existingBackupIsNeverReplaced();
     void secondCopyDoesNotMigrate();
     void originalChangedMeanwhile();
+    void numberedFailureReadsAsTheWindowsShowIt();
     void readOnlyFolder();
     void leftoversBesideOwnFileAreCleaned();
 
@@ -512,6 +515,22 @@ void TestMigrate::originalChangedMeanwhile()
     QVERIFY(outcome.message.contains(QStringLiteral("changed while it was being converted")));
     QCOMPARE(fileBytes(folder.dataFile()), changed);
     QCOMPARE(folder.entries(), QStringList{DataFileName});
+}
+
+void TestMigrate::numberedFailureReadsAsTheWindowsShowIt()
+{
+    Folder folder;
+    const QByteArray original = folder.put("programs_jet3.mdb");
+    MigrationOptions options;
+    options.afterStep = [&](MigrationStep step) {
+        if (step == MigrationStep::BackupCopied)
+            QVERIFY(QDir().mkdir(MigrationFiles::newFile(folder.path())));
+    };
+    const MigrationOutcome outcome = migrate(folder, options);
+    QCOMPARE(int(outcome.result), int(Result::Failed));
+    QVERIFY2(outcome.message.contains(QStringLiteral("format: Error %1: Cannot create").arg(EEXIST)),
+             qPrintable(outcome.message));
+    QCOMPARE(fileBytes(folder.dataFile()), original);
 }
 
 void TestMigrate::readOnlyFolder()

@@ -141,7 +141,7 @@ int start(const QString& folder)
             records.moveNext();
         }
     } catch (const AppError& error) {
-        outcome = QStringLiteral("unreadable: Error %1: %2").arg(error.number()).arg(error.text());
+        outcome = QStringLiteral("unreadable: ") + errorText(error);
     }
     printLine(QStringLiteral("loaded %1 %2").arg(count).arg(outcome));
     return 0;

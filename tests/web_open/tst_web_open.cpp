@@ -1,3 +1,4 @@
+#include "app/appinfo.h"
 #include "support/testsupport.h"
 #include "web_open/fakeshell.h"
 #include "web_open/webopen.h"
