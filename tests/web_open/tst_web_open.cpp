@@ -30,22 +30,6 @@ QStringList described(const QList<FakeShell::Start>& starts)
     return result;
 }
 
-class TemporaryFolderMissing
-{
-public:
-    TemporaryFolderMissing()
-        : m_wasSet(qEnvironmentVariableIsSet("TMPDIR"))
-        , m_saved(qgetenv("TMPDIR"))
-    {
-        qputenv("TMPDIR", "/nonexistent-kestrella-folder");
-    }
-    ~TemporaryFolderMissing() { m_wasSet ? qputenv("TMPDIR", m_saved) : qunsetenv("TMPDIR"); }
-
-private:
-    bool m_wasSet;
-    QByteArray m_saved;
-};
-
 } // namespace
 
 class TestWebOpen : public QObject
@@ -123,12 +107,11 @@ private slots:
         shell.browserStarts = !(faults & BrowserFails);
         shell.fallbackStarts = !(faults & FallbackFails);
         shell.desktopOpens = !(faults & DesktopFails);
-        {
-            std::optional<TemporaryFolderMissing> missing;
-            if (faults & NoTemporaryFolder)
-                missing.emplace();
-            OpenWebPage(nullptr, url, passToBrowser);
-        }
+        const QByteArray temporaryFolder = qgetenv("TMPDIR");
+        if (faults & NoTemporaryFolder)
+            qputenv("TMPDIR", "/nonexistent-kestrella-folder");
+        OpenWebPage(nullptr, url, passToBrowser);
+        temporaryFolder.isNull() ? qunsetenv("TMPDIR") : qputenv("TMPDIR", temporaryFolder);
 
         QCOMPARE(described(shell.starts), started);
         QCOMPARE(messages.shown.size(), told.isEmpty() ? 0 : 1);
