@@ -6,6 +6,7 @@
 #include "records/program.h"
 #include "support/testsupport.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -14,6 +15,7 @@
 #include <QProcess>
 #include <QTest>
 #include <cmath>
+#include <csignal>
 
 using namespace kestrella;
 using namespace kestrella::test;
@@ -306,7 +308,7 @@ private slots:
         const auto expected = expectedRows("programs_jet4.json");
         const Folder folder(original);
         QProcess runner;
-        runner.start(QStringLiteral(KESTRELLA_MIGRATE_RUNNER), {folder.path(), Importer, step});
+        runner.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--die-after"), step, folder.path()});
         QVERIFY(runner.waitForFinished(20000));
         QCOMPARE(runner.exitStatus(), QProcess::CrashExit);
 
@@ -375,5 +377,23 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestMigrate)
+int main(int argc, char* argv[])
+{
+    // "--die-after STEP FOLDER": migrates the folder's data file and dies right after the step, as a crash or a power
+    // cut would cut it short (a kill needs a process of its own).
+    if (argc == 4 && qstrcmp(argv[1], "--die-after") == 0) {
+        QCoreApplication app(argc, argv);
+        MigrationOptions options;
+        options.importer = Importer;
+        options.afterStep = [step = QString::fromLatin1(argv[2])](MigrationStep s) {
+            if (migrationStepName(s) == step)
+                std::raise(SIGKILL);
+        };
+        migrateDataFile(QString::fromLocal8Bit(argv[3]), options);
+        return 0;
+    }
+    QApplication app(argc, argv);
+    TestMigrate test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_migrate.moc"
