@@ -10,14 +10,8 @@ using namespace kestrella::test;
 
 namespace {
 
-enum Fault
-{
-    NoBrowser = 1,
-    BrowserFails = 2,
-    FallbackFails = 4,
-    DesktopFails = 8,
-    NoTemporaryFolder = 16,
-};
+// What the stand-in shell refuses, or the environment lacks.
+constexpr int NoBrowser = 1, BrowserFails = 2, FallbackFails = 4, DesktopFails = 8, NoTemporaryFolder = 16;
 
 const QString PageFailed = QStringLiteral("Web page failed to be opened.");
 
