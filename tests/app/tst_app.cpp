@@ -1,7 +1,4 @@
-#include "app/appinfo.h"
 #include "app/clock.h"
-#include "app/twips.h"
-#include "support/testsupport.h"
 
 #include <QTest>
 
@@ -30,26 +27,6 @@ private slots:
         QFETCH(QDate, date);
         QFETCH(QString, expected);
         QCOMPARE(lastLoginText(date, locale), expected);
-    }
-
-    void theClockSeamReplacesTodayAndRestores()
-    {
-        {
-            test::FakeClock fake(QDate(1999, 12, 31));
-            QCOMPARE(Clock::current().today(), QDate(1999, 12, 31));
-        }
-        QCOMPARE(Clock::current().today(), QDate::currentDate());
-    }
-
-    void versionAndTwips()
-    {
-        QCOMPARE(AppInfo::title(), QStringLiteral("Kestrella"));
-        QCOMPARE(AppInfo::versionText(), QStringLiteral("Version 1.0.2"));
-        QCOMPARE(twipsToPixels(10080), 672);
-        QCOMPARE(twipsToPixels(855), 57);
-        QCOMPARE(twipsToPixels(7), 0);
-        QCOMPARE(twipsToPixels(8), 1);
-        QCOMPARE(twipsRect(120, 960, 3015, 5295), QRect(8, 64, 201, 353));
     }
 };
 

@@ -3,10 +3,11 @@
 #include "support/testsupport.h"
 #include "web_open/webopen.h"
 
-#include <QByteArray>
+#include <QDir>
 #include <QFile>
 #include <QList>
 #include <QString>
+#include <QTemporaryDir>
 
 namespace kestrella::test {
 
@@ -37,10 +38,7 @@ public:
     std::unique_ptr<DesktopApp> defaultAppFor(const QString& filePath) override
     {
         lookedUpFile = filePath;
-        QFile file(filePath);
-        lookedUpPermissions = file.permissions();
-        if (file.open(QIODevice::ReadOnly))
-            lookedUpContent = file.readAll();
+        lookedUpPermissions = QFile(filePath).permissions();
         if (!hasBrowser)
             return nullptr;
         return std::make_unique<Browser>(*this);
@@ -55,7 +53,6 @@ public:
 
     QList<Start> starts;
     QString lookedUpFile;
-    QByteArray lookedUpContent;
     QFile::Permissions lookedUpPermissions;
 
 private:
@@ -82,6 +79,58 @@ private:
     }
 
     const ScriptedMessages* m_messages;
+};
+
+// A private desktop for the real shell: its one browser, also the opener of web addresses, is a stand-in that
+// writes down its arguments, so no real browser can start. Make it before GLib first reads the XDG folders.
+class StandInDesktop
+{
+public:
+    StandInDesktop()
+    {
+        const QString script = path("stand-in-browser");
+        QDir().mkpath(path("starts"));
+        writeFileBytes(script, QStringLiteral("#!/bin/sh\nf='%1/'$$\nprintf '%s\\0' \"$@\" > \"$f.tmp\" && "
+                                              "mv \"$f.tmp\" \"$f\"\n")
+                                   .arg(path("starts"))
+                                   .toUtf8());
+        QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QDir().mkpath(path("data/applications"));
+        writeFileBytes(path("data/applications/stand-in-browser.desktop"),
+                       QStringLiteral("[Desktop Entry]\nType=Application\nName=Stand-in browser\nExec=%1 %u\nPath=%2\n"
+                                      "MimeType=text/html;x-scheme-handler/http;x-scheme-handler/https;\n")
+                           .arg(script, m_root.path())
+                           .toUtf8());
+        QDir().mkpath(path("config"));
+        writeFileBytes(path("config/mimeapps.list"), "[Default Applications]\ntext/html=stand-in-browser.desktop\n"
+                                                     "x-scheme-handler/http=stand-in-browser.desktop\n"
+                                                     "x-scheme-handler/https=stand-in-browser.desktop\n");
+        usePrivateDesktop(m_root.path());
+    }
+
+    QString path(const QString& name) const { return m_root.filePath(name); }
+
+    // The argument lists of the stand-in's finished starts, taken away so the next look sees only newer ones.
+    QList<QStringList> takeStarts() const
+    {
+        QList<QStringList> starts;
+        QDir folder(path("starts"));
+        for (const QString& name : folder.entryList(QDir::Files)) {
+            if (name.endsWith(QLatin1String(".tmp")))
+                continue;
+            QList<QByteArray> arguments = fileBytes(folder.filePath(name)).split('\0');
+            arguments.removeLast();
+            QStringList start;
+            for (const QByteArray& argument : arguments)
+                start << QString::fromUtf8(argument);
+            starts << start;
+            folder.remove(name);
+        }
+        return starts;
+    }
+
+private:
+    QTemporaryDir m_root;
 };
 
 } // namespace kestrella::test
