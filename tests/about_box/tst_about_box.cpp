@@ -1,4 +1,5 @@
 #include "about_box/frmabout.h"
+#include "app/appinfo.h"
 #include "support/testsupport.h"
 #include "web_open/fakeshell.h"
 
