@@ -8,9 +8,9 @@
 A figure and its floor run in the same process, their repetitions interleaved in random order; each repetition of
 the figure is set against the same repetition of its floor, and a ratio is the median of those pairs. A busy machine
 slows both alike, so the ratio holds while the raw times move. The one-record actions (a pick, Save and their
-floors) time every round and report the tenth percentile of a repetition's rounds: a busy machine stretches some
-rounds (a preempted one, a cache another process emptied) and leaves the rest alone, while a slowdown in the program
-is in every round. Figures that end with the list repainted are also
+floors) time every round less the time it waited for a CPU while other processes held both (Linux's schedstat), and
+report the tenth percentile of a repetition's rounds: a busy machine mostly makes a round wait, while a slowdown in
+the program, a sleep or work, is in every round. Figures that end with the list repainted are also
 given against their floor plus a repaint of the same, unchanged list: at a thousand records that repaint is most of
 the time, and no change to the program can make it cheaper. The guard reads those ratios from 100,000 records on,
 where the scan is most of a refill, and guards memory from there too, where the budget is more than the few megabytes
