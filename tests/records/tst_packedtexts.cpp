@@ -8,9 +8,7 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
-#include <algorithm>
 #include <memory>
-#include <numeric>
 
 using namespace kestrella;
 using namespace kestrella::test;
@@ -53,14 +51,14 @@ int sign(int value)
     return (value > 0) - (value < 0);
 }
 
-// Names stored under the given rowids, written in the reverse of the given order.
-void storeNames(const QString& path, const QList<std::pair<qint64, std::optional<QString>>>& rows)
+// Names stored under rowids in the given order, written in the reverse of it.
+void storeNames(const QString& path, const QStringList& names)
 {
     createDatabase(path);
-    for (auto row = rows.crbegin(); row != rows.crend(); ++row)
+    for (qsizetype i = names.size() - 1; i >= 0; --i)
         runSql(path, QStringLiteral("insert into Programs (rowid, ProName) values (%1, %2)")
-                         .arg(row->first)
-                         .arg(row->second ? quoteLiteral(*row->second) : QStringLiteral("NULL")));
+                         .arg(i + 1)
+                         .arg(quoteLiteral(names[i])));
 }
 
 PackedTexts listFromStore(const QString& path)
@@ -104,11 +102,8 @@ private slots:
         QFETCH(QLocale, locale);
         QFETCH(QStringList, expected);
         QLocale::setDefault(locale);
-        QList<std::pair<qint64, std::optional<QString>>> rows;
-        for (const QString& name : expected)
-            rows.append({rows.size() + 1, name});
         QTemporaryDir dir;
-        storeNames(dir.filePath("names.mdb"), rows);
+        storeNames(dir.filePath("names.mdb"), expected);
         QCOMPARE(listed(listFromStore(dir.filePath("names.mdb"))), expected);
     }
 
@@ -135,53 +130,6 @@ private slots:
                 sign(collation.compareUtf8(a.toUtf8(), b.toUtf8())) != expected)
                 QFAIL(a.toUtf8().toHex(' ') + " against " + b.toUtf8().toHex(' '));
         }
-    }
-
-    // However the texts come, they leave sorted: the sort itself is only for the texts out of order.
-    void textsLeaveInListOrder_data()
-    {
-        QTest::addColumn<QString>("arrangement");
-        QTest::addColumn<bool>("tieBreaks");
-        QTest::newRow("as the index reads them, ties in order") << "folded" << false;
-        QTest::newRow("shuffled") << "shuffled" << true;
-    }
-    void textsLeaveInListOrder()
-    {
-        QFETCH(QString, arrangement);
-        QFETCH(bool, tieBreaks);
-        QRandomGenerator random(11);
-        QStringList names;
-        for (int i = 0; i < 3000; ++i)
-            names << randomName(random);
-        const auto folded = [](const QString& name) {
-            QByteArray bytes = name.toUtf8();
-            for (char& c : bytes)
-                c = c >= 'A' && c <= 'Z' ? char(c + 32) : c;
-            return bytes;
-        };
-        if (arrangement == "shuffled")
-            std::shuffle(names.begin(), names.end(), random);
-        else
-            std::stable_sort(names.begin(), names.end(), [&](auto& a, auto& b) { return folded(a) < folded(b); });
-        std::vector<qint64> keys(size_t(names.size()));
-        std::iota(keys.begin(), keys.end(), 0);
-        if (tieBreaks)
-            std::shuffle(keys.begin(), keys.end(), random);
-        PackedTexts texts;
-        for (const QString& name : names)
-            texts.append(name.toUtf8());
-
-        std::vector<qsizetype> order(keys.size());
-        std::iota(order.begin(), order.end(), 0);
-        const auto reference = referenceCollator(QLocale());
-        std::sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) {
-            const int byText = reference->compare(names[a], names[b]);
-            return byText < 0 || (byText == 0 && keys[size_t(a)] < keys[size_t(b)]);
-        });
-        QStringList expected;
-        for (qsizetype i : order)
-            expected << names[i];
-        QCOMPARE(listed(inListOrder(texts, tieBreaks ? keys : std::vector<qint64>{})), expected);
     }
 
     void editsKeepEveryOtherTextWhole_data()
@@ -215,50 +163,6 @@ private slots:
             QCOMPARE(listed(texts), expected);
             QCOMPARE(texts.byteSize(), expected.join(QString()).toUtf8().size());
         }
-    }
-
-    // Names are read from the index in list order while the records keep rowid order, wherever the rowids lie.
-    void namesReadWithTheKeysetKeepBothOrders_data()
-    {
-        QTest::addColumn<QList<qint64>>("rowids");
-        QTest::newRow("close together") << QList<qint64>{3, 1, 2, 7, 5, 6};
-        QTest::newRow("far apart") << QList<qint64>{std::numeric_limits<qint64>::max(), -5,        0,
-                                                    std::numeric_limits<qint64>::min(), 1LL << 40, 9};
-    }
-    void namesReadWithTheKeysetKeepBothOrders()
-    {
-        QFETCH(QList<qint64>, rowids);
-        const QList<std::optional<QString>> names = {"mid", "Zed", std::nullopt, "zed", "\u00e9t\u00e9", "Alpha"};
-        QList<std::pair<qint64, std::optional<QString>>> byRowid;
-        for (int i = 0; i < rowids.size(); ++i)
-            byRowid.append({rowids[i], names[i]});
-        QTemporaryDir dir;
-        const QString path = dir.filePath("rowids.mdb");
-        storeNames(path, byRowid);
-
-        DataSource store;
-        store.setDatabaseName(path);
-        store.setRecordSource(selectAllStatement());
-        store.setPrefetchedField(ProgramFields::Name);
-        store.refresh();
-        std::sort(byRowid.begin(), byRowid.end());
-        Recordset& rs = store.recordset();
-        rs.moveFirst();
-        for (const auto& [rowid, name] : byRowid) {
-            QCOMPARE(rs.bookmark(), rowid);
-            QCOMPARE(rs.fields(ProgramFields::Name).value(), name);
-            rs.moveNext();
-        }
-        QVERIFY(rs.eof());
-        const bool zedFirst = rowids[1] < rowids[3];
-        const QStringList expected = {"Alpha", "\u00e9t\u00e9", "mid", zedFirst ? "Zed" : "zed",
-                                      zedFirst ? "zed" : "Zed"};
-        rs.moveFirst();
-        QCOMPARE(listed(rs.walkInListOrder(ProgramFields::Name)), expected);
-        QVERIFY(rs.eof());
-        store.refresh(); // the names were handed over; a walk still finds every one
-        QCOMPARE(listed(rs.walkInListOrder(ProgramFields::Name)), expected);
-        QVERIFY(rs.eof());
     }
 };
 

@@ -98,16 +98,12 @@ private slots:
         QTest::newRow("NUL") << selectByNameStatement(QStringLiteral("a") + QChar(0) + "b")
                              << QStringList{QStringLiteral("a") + QChar(0) + "b"};
         QTest::newRow("type in its exact case") << selectByTypeStatement("Other") << QStringList{"Zed", "bob's"};
-        QTest::newRow("all, in store order")
-            << selectAllStatement() << QStringList{"Zed",   "(none)",
-                                                   "Bob's", "' OR '1'='1",
-                                                   "bob's", "x'); DROP TABLE Programs;--",
-                                                   "a",     QStringLiteral("a") + QChar(0) + "b"};
-        QTest::newRow("table, in store order")
-            << ProgramsTable << QStringList{"Zed",   "(none)",
-                                            "Bob's", "' OR '1'='1",
-                                            "bob's", "x'); DROP TABLE Programs;--",
-                                            "a",     QStringLiteral("a") + QChar(0) + "b"};
+        const QStringList all = {"Zed",   "(none)",
+                                 "Bob's", "' OR '1'='1",
+                                 "bob's", "x'); DROP TABLE Programs;--",
+                                 "a",     QStringLiteral("a") + QChar(0) + "b"};
+        QTest::newRow("all, in store order") << selectAllStatement() << all;
+        QTest::newRow("table, in store order") << ProgramsTable << all;
     }
     void sourceSelectsExactlyItsRecordsInStoreOrder()
     {
