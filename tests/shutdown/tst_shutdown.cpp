@@ -38,6 +38,7 @@ class TestShutdown : public QObject
 
 private slots:
     void initTestCase() { frmClosing::setTickInterval(10); }
+    void cleanup() { delete topLevelWindow<frmClosing>().data(); } // a failed row leaves its window
 
     // The file: a list of names (a database holding them), bytes (written as they are), or nothing (no file).
     void walkRemovesOnlyTheFirstNamelessRecord_data()
