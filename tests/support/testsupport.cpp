@@ -97,11 +97,6 @@ std::vector<StoredRow> readAllRows(const QString& path)
     return rows;
 }
 
-int fieldColumn(const QString& field)
-{
-    return int(ProgramFields::all().indexOf(field));
-}
-
 std::optional<StoredRow> findRow(const QString& path, const QString& name)
 {
     for (const StoredRow& row : readAllRows(path)) {

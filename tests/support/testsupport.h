@@ -56,7 +56,6 @@ void runSql(const QString& path, const QString& sql);
 std::vector<StoredRow> readAllRows(const QString& path);
 // The first row whose ProName equals name.
 std::optional<StoredRow> findRow(const QString& path, const QString& name);
-int fieldColumn(const QString& field);
 QByteArray fileBytes(const QString& path);
 void writeFileBytes(const QString& path, const QByteArray& bytes);
 
