@@ -1,27 +1,17 @@
-// A process the reliability tests can kill, lock a file with, or start the program's window in:
-//   driver saves <folder> <run>         adds and edits records through the main window's Save for ever, printing
-//                                       "saved <name> <version>" only once Save has returned
-//   driver lock <file> <exclusive|immediate>
-//                                       holds a transaction on the file, prints "locked", and ends it when a line
-//                                       (or the end) arrives on its input
-//   driver start <folder>               starts the main window on the folder's data file, prints every message
-//                                       shown, then reads every field of every record; exit 0 when it started
-#include "app/errors.h"
+// A process for the crash test to kill: `driver <folder> <run>` adds and edits records through the main window's
+// Save for ever, printing "saved <name> <version>" only once Save has returned.
 #include "app/messages.h"
 #include "main_window/frmmain.h"
 #include "main_window/programlistmodel.h"
-#include "records/program.h"
 #include "reliability.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
-#include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QToolButton>
 #include <cstdio>
-#include <sqlite3.h>
 
 using namespace kestrella;
 
@@ -41,8 +31,7 @@ public:
     MessageAnswer show(QWidget*, const Message& message) override
     {
         ++count;
-        QString prompt = message.prompt;
-        printLine(QStringLiteral("message: ") + prompt.replace(QLatin1Char('\n'), QLatin1String("\\n")));
+        printLine(QStringLiteral("message: ") + QString(message.prompt).replace(QLatin1Char('\n'), QLatin1Char(' ')));
         return message.buttons == MessageButtons::Ok ? MessageAnswer::Ok : MessageAnswer::No;
     }
     int count = 0;
@@ -102,51 +91,6 @@ int saves(const QString& folder, const QString& run)
     }
 }
 
-int lock(const QString& file, const QString& kind)
-{
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(QFile::encodeName(file).constData(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
-        return 2;
-    const QByteArray begin = kind == QLatin1String("immediate") ? "BEGIN IMMEDIATE" : "BEGIN EXCLUSIVE";
-    if (sqlite3_exec(db, begin.constData(), nullptr, nullptr, nullptr) != SQLITE_OK)
-        return 3;
-    printLine(QStringLiteral("locked"));
-    char line[16];
-    (void)std::fgets(line, sizeof line, stdin);
-    const int rc = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-    sqlite3_close(db);
-    return rc == SQLITE_OK ? 0 : 4;
-}
-
-int start(const QString& folder)
-{
-    PrintedMessages messages;
-    MessageService::install(&messages);
-    frmMain window(folder);
-    if (!window.Form_Load())
-        return 1;
-    window.show();
-    QCoreApplication::processEvents();
-    // Everything the file holds is read once, as a user clicking through every record would.
-    Recordset& records = window.datProgram().recordset();
-    qint64 count = 0;
-    QString outcome = QStringLiteral("read");
-    try {
-        if (records.recordCount() > 0)
-            records.moveFirst();
-        while (records.hasCurrentRecord()) {
-            for (const QString& field : ProgramFields::all())
-                records.fields(field).value();
-            ++count;
-            records.moveNext();
-        }
-    } catch (const AppError& error) {
-        outcome = QStringLiteral("unreadable: ") + errorText(error);
-    }
-    printLine(QStringLiteral("loaded %1 %2").arg(count).arg(outcome));
-    return 0;
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
@@ -154,12 +98,8 @@ int main(int argc, char* argv[])
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() == 4 && args[1] == QLatin1String("saves"))
-        return saves(args[2], args[3]);
-    if (args.size() == 4 && args[1] == QLatin1String("lock"))
-        return lock(args[2], args[3]);
-    if (args.size() == 3 && args[1] == QLatin1String("start"))
-        return start(args[2]);
-    std::fputs("usage: driver saves <folder> <run> | lock <file> <exclusive|immediate> | start <folder>\n", stderr);
+    if (args.size() == 3)
+        return saves(args[1], args[2]);
+    std::fputs("usage: driver <folder> <run>\n", stderr);
     return 64;
 }

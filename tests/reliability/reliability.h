@@ -1,18 +1,14 @@
 #pragma once
 
 #include "records/program.h"
-#include "support/testsupport.h"
 
 #include <QDate>
-#include <QFile>
 #include <QString>
-#include <QStringDecoder>
 #include <QStringList>
-#include <sqlite3.h>
 
 namespace kestrella::test {
 
-// The driver executable the crash, lock and start-up cases run in a process of its own.
+// The process the crash test kills.
 inline QString driverPath()
 {
     return QStringLiteral(RELIABILITY_DRIVER);
@@ -46,39 +42,6 @@ inline QStringList crashRecord(const QString& name, int version)
         programRatings().at(version % programRatings().size()),
         QStringLiteral("%1 v%2 line\n").arg(name, v).repeated(commentRepeats[version % 4]),
     };
-}
-
-// UTF-8 as written: QString::fromUtf8 would drop a leading U+FEFF, which in a value is text.
-inline QString exactText(QByteArrayView utf8)
-{
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
-    return decoder(utf8);
-}
-
-// Every row of Programs in table order, each value exactly as stored.
-inline std::vector<StoredRow> storedRows(const QString& path)
-{
-    sqlite3* db = nullptr;
-    sqlite3_stmt* st = nullptr;
-    std::vector<StoredRow> rows;
-    sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
-    const QByteArray sql =
-        QStringLiteral("select %1 from Programs order by rowid").arg(ProgramFields::all().join(',')).toUtf8();
-    if (sqlite3_prepare_v2(db, sql.constData(), -1, &st, nullptr) == SQLITE_OK) {
-        while (sqlite3_step(st) == SQLITE_ROW) {
-            StoredRow row;
-            for (int c = 0; c < sqlite3_column_count(st); ++c) {
-                const auto* text = static_cast<const char*>(sqlite3_column_blob(st, c));
-                row.push_back(sqlite3_column_type(st, c) == SQLITE_NULL
-                                  ? std::nullopt
-                                  : std::optional(exactText(QByteArrayView(text, sqlite3_column_bytes(st, c)))));
-            }
-            rows.push_back(std::move(row));
-        }
-    }
-    sqlite3_finalize(st);
-    sqlite3_close(db);
-    return rows;
 }
 
 } // namespace kestrella::test

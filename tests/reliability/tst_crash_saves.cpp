@@ -6,7 +6,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -14,6 +13,7 @@
 #include <map>
 #include <sqlite3.h>
 
+using namespace kestrella;
 using namespace kestrella::test;
 
 namespace {
@@ -58,24 +58,22 @@ class TestCrashSaves : public QObject
 private slots:
     void confirmedSavesSurviveKills()
     {
-        const int kills = scaled(200, 100);
+        const int kills = scaled(40, 20);
         QTemporaryDir dir;
-        const QString file = dir.filePath(QStringLiteral("datReferral.mdb"));
+        const QString file = dir.filePath(DataFileName);
         QRandomGenerator random(20260305); // fixed, so a failing run can be repeated
         std::map<QString, int> confirmed;  // name -> last version Save confirmed
-        int confirmedSaves = 0, damaged = 0, midWrite = 0;
-        QSet<QString> lost, halfApplied; // records, each counted once however many kills found it
-        QStringList problems;
+        int midWrite = 0, saves = 0;
 
         for (int kill = 0; kill < kills; ++kill) {
             QProcess driver;
-            driver.start(driverPath(), {QStringLiteral("saves"), dir.path(), QString::number(kill)});
+            driver.start(driverPath(), {dir.path(), QString::number(kill)});
             QByteArray out;
             while (!out.contains("ready\n")) {
                 QVERIFY2(driver.waitForReadyRead(20000), driver.readAllStandardError().constData());
                 out += driver.readAllStandardOutput();
             }
-            QThread::msleep(random.bounded(20, 251));
+            QThread::msleep(random.bounded(20, 151));
             QVERIFY2(driver.state() == QProcess::Running, (out + driver.readAllStandardError()).constData());
             ::kill(pid_t(driver.processId()), SIGKILL);
             driver.waitForFinished();
@@ -88,43 +86,26 @@ private slots:
                 const QList<QByteArray> words = line.split(' ');
                 if (words.size() == 3 && words[0] == "saved") {
                     confirmed[QString::fromUtf8(words[1])] = words[2].toInt();
-                    ++confirmedSaves;
+                    ++saves;
                 }
             }
 
-            if (QFileInfo(file + QStringLiteral("-journal")).size() > 0)
-                ++midWrite;
-            if (const QString check = integrityCheck(file); check != QLatin1String("ok")) {
-                ++damaged;
-                problems << QStringLiteral("kill %1: %2").arg(kill).arg(check);
-                continue;
-            }
+            midWrite += QFileInfo(file + QStringLiteral("-journal")).size() > 0;
+            QCOMPARE(integrityCheck(file), QStringLiteral("ok"));
             std::map<QString, std::vector<int>> stored;
             for (const StoredRow& row : readAllRows(file)) {
-                const int version = wholeVersion(row);
-                if (version < 0) {
-                    halfApplied << row[0].value_or(QStringLiteral("NULL"));
-                    problems << QStringLiteral("kill %1: %2 mixes versions").arg(kill).arg(row[0].value_or("NULL"));
-                }
-                stored[row[0].value_or(QString())].push_back(version);
+                QVERIFY2(wholeVersion(row) >= 0, qPrintable(row[0].value_or("NULL") + " mixes versions"));
+                stored[row[0].value_or(QString())].push_back(wholeVersion(row));
             }
             for (const auto& [name, version] : confirmed) {
-                const auto it = stored.find(name);
                 // A kill between the commit and the printing may leave one later edit stored, never an earlier one.
-                if (it == stored.end() || it->second.size() != 1 || it->second[0] < version ||
-                    it->second[0] > version + 1) {
-                    lost << name;
-                    problems << QStringLiteral("kill %1: %2 confirmed at v%3").arg(kill).arg(name).arg(version);
-                }
+                const std::vector<int>& versions = stored[name];
+                QVERIFY2(versions.size() == 1 && versions[0] >= version && versions[0] <= version + 1,
+                         qPrintable(QStringLiteral("kill %1: %2 confirmed at v%3").arg(kill).arg(name).arg(version)));
             }
         }
-
-        qInfo("crash-during-saves: kills=%d confirmed=%d (records=%d) lost=%d half-applied=%d "
-              "integrity-failures=%d killed-mid-write=%d",
-              kills, confirmedSaves, int(confirmed.size()), int(lost.size()), int(halfApplied.size()), damaged,
-              midWrite);
-        QVERIFY2(problems.isEmpty(), qPrintable(problems.mid(0, 10).join(QLatin1Char('\n'))));
-        QVERIFY(confirmedSaves >= kills); // the kills did land among saves
+        qInfo("crash-during-saves: kills=%d killed-mid-write=%d confirmed-saves=%d", kills, midWrite, saves);
+        QVERIFY(saves >= kills); // the kills did land among saves
     }
 };
 

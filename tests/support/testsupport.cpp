@@ -4,6 +4,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
+#include <QStringDecoder>
 #include <QStringList>
 #include <QTest>
 #include <sqlite3.h>
@@ -30,9 +32,10 @@ struct Db
 
 void bindOptional(sqlite3_stmt* st, int index, const std::optional<QString>& value)
 {
-    if (value)
-        sqlite3_bind_text(st, index, value->toUtf8().constData(), -1, SQLITE_TRANSIENT);
-    else
+    if (value) {
+        const QByteArray utf8 = value->toUtf8(); // its length given, so a NUL inside is text
+        sqlite3_bind_text(st, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+    } else
         sqlite3_bind_null(st, index);
 }
 
@@ -64,6 +67,11 @@ void createDatabase(const QString& path, const QList<SeedRecord>& records)
     db.exec(QStringLiteral("COMMIT"));
 }
 
+void runSql(const QString& path, const QString& sql)
+{
+    Db(path).exec(sql);
+}
+
 std::vector<StoredRow> readAllRows(const QString& path)
 {
     Db db(path, SQLITE_OPEN_READONLY);
@@ -75,21 +83,18 @@ std::vector<StoredRow> readAllRows(const QString& path)
     while (sqlite3_step(st) == SQLITE_ROW) {
         StoredRow row;
         for (int c = 0; c < sqlite3_column_count(st); ++c) {
+            // QString::fromUtf8 would drop a leading U+FEFF, which in a value is text.
+            QStringDecoder exact(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+            const auto* text = static_cast<const char*>(sqlite3_column_blob(st, c));
             if (sqlite3_column_type(st, c) == SQLITE_NULL)
                 row.push_back(std::nullopt);
             else
-                row.push_back(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, c)),
-                                                sqlite3_column_bytes(st, c)));
+                row.push_back(QString(exact(QByteArrayView(text, sqlite3_column_bytes(st, c)))));
         }
         rows.push_back(row);
     }
     sqlite3_finalize(st);
     return rows;
-}
-
-int fieldColumn(const QString& field)
-{
-    return int(ProgramFields::all().indexOf(field));
 }
 
 std::optional<StoredRow> findRow(const QString& path, const QString& name)
@@ -115,6 +120,35 @@ void writeFileBytes(const QString& path, const QByteArray& bytes)
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         qFatal("cannot write %s", qPrintable(path));
     f.write(bytes);
+}
+
+FileLock::FileLock(const QString& path, bool readersMayPass)
+{
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK ||
+        sqlite3_exec(m_db, readersMayPass ? "BEGIN IMMEDIATE" : "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) !=
+            SQLITE_OK)
+        qFatal("cannot lock %s", qPrintable(path));
+}
+
+void FileLock::release()
+{
+    if (!m_db)
+        return;
+    sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(m_db);
+    m_db = nullptr;
+}
+
+void typeInto(QWidget* box, const QString& text)
+{
+    if (auto* line = qobject_cast<QLineEdit*>(box))
+        line->clear();
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (i > 0)
+            QTest::keyClick(box, Qt::Key_Return);
+        QTest::keyClicks(box, lines[i]);
+    }
 }
 
 void usePrivateDesktop(const QString& root)

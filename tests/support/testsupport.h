@@ -13,9 +13,28 @@
 #include <optional>
 #include <vector>
 
+struct sqlite3;
+
 namespace kestrella::test {
 
 using StoredRow = std::vector<std::optional<QString>>;
+
+// The Programs table's columns in table order, as indexes into a StoredRow.
+namespace Col {
+enum : size_t
+{
+    Name,
+    UserName,
+    Password,
+    Login,
+    Referral,
+    Start,
+    LastLogin,
+    Type,
+    Rate,
+    Comments
+};
+}
 
 // A program record as the tests write it straight into a file: field name -> value (absent: NULL).
 struct SeedRecord
@@ -31,13 +50,29 @@ struct SeedRecord
 
 // Creates a database file with the Programs table holding the given records, in that order.
 void createDatabase(const QString& path, const QList<SeedRecord>& records = {});
-// Every row of Programs in table order, fields in table order, read with the raw SQLite API.
+// Runs statements on the file through a connection of its own; a failure ends the test run.
+void runSql(const QString& path, const QString& sql);
+// Every row of Programs in table order, each value exactly as stored (a leading U+FEFF is text, not a mark).
 std::vector<StoredRow> readAllRows(const QString& path);
-// One row's fields by name, for the first row whose ProName equals name.
+// The first row whose ProName equals name.
 std::optional<StoredRow> findRow(const QString& path, const QString& name);
-int fieldColumn(const QString& field);
 QByteArray fileBytes(const QString& path);
 void writeFileBytes(const QString& path, const QByteArray& bytes);
+
+// A transaction another connection holds on the file until release: an exclusive one keeps readers out too.
+class FileLock
+{
+public:
+    FileLock(const QString& path, bool readersMayPass);
+    ~FileLock() { release(); }
+    void release();
+
+private:
+    sqlite3* m_db = nullptr;
+};
+
+// Replaces a box's text key by key, as a user types it (a line break as Return).
+void typeInto(QWidget* box, const QString& text);
 
 // Answers message boxes as told and records every one shown.
 class ScriptedMessages : public MessageService
