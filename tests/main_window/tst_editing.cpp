@@ -40,12 +40,11 @@ private slots:
     {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("stored"); // empty: refused
-        QTest::newRow("blanks kept") << "   "
-                                     << "   ";
-        QTest::newRow("apostrophes become backquotes") << " a'b''"
-                                                       << " a`b``";
-        QTest::newRow("an empty name is refused") << ""
-                                                  << "";
+        const char* const rows[][3] = {{"blanks kept", "   ", "   "},
+                                       {"apostrophes become backquotes", " a'b''", " a`b``"},
+                                       {"an empty name is refused", "", ""}};
+        for (const auto& [row, typed, stored] : rows)
+            QTest::newRow(row) << QString(typed) << QString(stored);
     }
     void namesAreCleanedButNeverTrimmed()
     {
@@ -149,15 +148,12 @@ private slots:
         QTest::addColumn<QString>("start");
         QTest::addColumn<QString>("pickedBefore");
         QTest::addColumn<QString>("shownAfter");
-        QTest::newRow("an edit") << "cmdModify"
-                                 << "Second"
-                                 << "Second";
-        QTest::newRow("an addition after a pick") << "cmdAdd"
-                                                  << "Second"
-                                                  << "Second";
-        QTest::newRow("an addition with nothing picked shows the first of the set") << "cmdAdd"
-                                                                                    << ""
-                                                                                    << "First";
+        const char* const rows[][4] = {
+            {"an edit", "cmdModify", "Second", "Second"},
+            {"an addition after a pick", "cmdAdd", "Second", "Second"},
+            {"an addition with nothing picked shows the first of the set", "cmdAdd", "", "First"}};
+        for (const auto& [row, start, picked, shown] : rows)
+            QTest::newRow(row) << QString(start) << QString(picked) << QString(shown);
     }
     void aConfirmedCancelDropsEverythingTyped()
     {

@@ -81,18 +81,14 @@ private slots:
         QTest::addColumn<int>("key"); // 0: a mouse click
         QTest::addColumn<QString>("type");
         QTest::addColumn<QString>("opens"); // login, referral, start: 1 where the button is enabled
-        QTest::newRow("mouse") << "Zeta Surf" << 0 << 0 << "Surf Exchange"
-                               << "100";
-        QTest::newRow("mouse, a name equal but for case") << "Alpha" << 0 << 0 << "Other"
-                                                          << "000";
-        QTest::newRow("mouse, apostrophe and SQL text") << "x' OR '1'='1" << 0 << 0 << "other"
-                                                        << "000";
-        QTest::newRow("mouse, second of equal names shows the first stored") << "beta" << 1 << 0 << "Surf Exchange"
-                                                                             << "001";
-        QTest::newRow("key, type-ahead") << "Zeta Surf" << 0 << int(Qt::Key_Z) << "Surf Exchange"
-                                         << "100";
-        QTest::newRow("key, up onto the second of equal names") << "beta" << 0 << int(Qt::Key_Up) << "Surf Exchange"
-                                                                << "001";
+        QTest::newRow("mouse") << "Zeta Surf" << 0 << 0 << "Surf Exchange" << QString("100");
+        QTest::newRow("mouse, a name equal but for case") << "Alpha" << 0 << 0 << "Other" << QString("000");
+        QTest::newRow("mouse, apostrophe and SQL text") << "x' OR '1'='1" << 0 << 0 << "other" << QString("000");
+        QTest::newRow("mouse, second of equal names shows the first stored")
+            << "beta" << 1 << 0 << "Surf Exchange" << QString("001");
+        QTest::newRow("key, type-ahead") << "Zeta Surf" << 0 << int(Qt::Key_Z) << "Surf Exchange" << QString("100");
+        QTest::newRow("key, up onto the second of equal names")
+            << "beta" << 0 << int(Qt::Key_Up) << "Surf Exchange" << QString("001");
     }
     void aPickShowsThatRecord()
     {
@@ -201,16 +197,11 @@ private slots:
     {
         QTest::addColumn<QString>("action");
         QTest::addColumn<QString>("shownBefore");
-        QTest::newRow("filter choice") << "filter"
-                                       << "alpha";
-        QTest::newRow("list pick, a record on show") << "pick"
-                                                     << "alpha";
-        QTest::newRow("list pick, no record on show") << "pick"
-                                                      << "";
-        QTest::newRow("Delete's re-read") << "cmdDelete"
-                                          << "alpha";
-        QTest::newRow("Exit's refresh after the edit is stored") << "cmdExit"
-                                                                 << "alpha";
+        QTest::newRow("filter choice") << "filter" << QString("alpha");
+        QTest::newRow("list pick, a record on show") << "pick" << QString("alpha");
+        QTest::newRow("list pick, no record on show") << "pick" << QString();
+        QTest::newRow("Delete's re-read") << "cmdDelete" << QString("alpha");
+        QTest::newRow("Exit's refresh after the edit is stored") << "cmdExit" << QString("alpha");
     }
     void aFailingReReadIsReportedAndTheProgramGoesOn()
     {
