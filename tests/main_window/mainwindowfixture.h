@@ -91,6 +91,34 @@ public:
     }
 
     void click(const char* name) { command(name)->click(); }
+    void answerAndClick(MessageAnswer answer, const char* name)
+    {
+        messages.queueAnswer(answer);
+        click(name);
+    }
+
+    // Types as the user would, replacing what a one-line box holds.
+    void type(const char* name, const QString& text)
+    {
+        QWidget* box = control<QWidget>(name);
+        if (auto* line = qobject_cast<QLineEdit*>(box))
+            line->clear();
+        QTest::keyClicks(box, text);
+    }
+
+    void addAndSave(const QString& name)
+    {
+        click("cmdAdd");
+        type("txtProName", name);
+        click("cmdSave");
+    }
+
+    // A field of the first stored record with this name.
+    std::optional<QString> stored(const QString& name, const QString& field) const
+    {
+        const auto row = findRow(dataFile(), name);
+        return row ? row->at(fieldColumn(field)) : std::optional<QString>(QStringLiteral("<no record>"));
+    }
 
     QString shownName() const { return box("txtProName")->text(); }
 };

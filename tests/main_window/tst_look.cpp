@@ -55,21 +55,17 @@ double strongestContrast(const QImage& image, const QRect& area)
     return strongest;
 }
 
-QRect comboTextArea(const QComboBox* combo)
-{
-    QStyleOptionComboBox option;
-    option.initFrom(combo);
-    option.frame = combo->hasFrame();
-    return combo->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, combo);
-}
-
 // Where a control draws one line of text, inside its frame and margins.
 QRect textArea(const QWidget* control)
 {
     const QStyle* style = control->style();
     const int frame = style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, control);
-    if (auto* combo = qobject_cast<const QComboBox*>(control))
-        return comboTextArea(combo);
+    if (auto* combo = qobject_cast<const QComboBox*>(control)) {
+        QStyleOptionComboBox option;
+        option.initFrom(combo);
+        option.frame = combo->hasFrame();
+        return style->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, combo);
+    }
     if (qobject_cast<const QAbstractButton*>(control)) {
         const int side = frame + (style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, control) + 1) / 2;
         return control->rect().adjusted(side, frame, -side, -frame);
@@ -138,14 +134,10 @@ private slots:
         QTest::addColumn<QString>("window");
         QTest::addColumn<QString>("only"); // empty: every label with text but the red count
         QTest::addColumn<double>("minimum");
-        QTest::newRow("main window labels") << "frmMain"
-                                            << "" << 4.5;
-        QTest::newRow("the red count, at 3:1") << "frmMain"
-                                               << "lblCount" << 3.0;
-        QTest::newRow("About box texts on a light window") << "frmAbout"
-                                                           << "" << 4.5;
-        QTest::newRow("closing window") << "frmClosing"
-                                        << "" << 4.5;
+        const std::tuple<const char*, const char*, double> rows[] = {
+            {"frmMain", "", 4.5}, {"frmMain", "lblCount", 3.0}, {"frmAbout", "", 4.5}, {"frmClosing", "", 4.5}};
+        for (const auto& [window, only, minimum] : rows)
+            QTest::addRow("%s %s", window, *only ? only : "labels") << window << only << minimum;
     }
     void labelsReadOnTheirBackground()
     {
@@ -166,14 +158,10 @@ private slots:
     {
         QTest::addColumn<QString>("stage");
         QTest::addColumn<QString>("field");
-        QTest::newRow("name box at start") << "start"
-                                           << "txtProName";
-        QTest::newRow("user name box while adding") << "adding"
-                                                    << "txtProUserName";
-        QTest::newRow("type chooser while adding") << "adding"
-                                                   << "cboType";
-        QTest::newRow("start page box after a save") << "saved"
-                                                     << "txtStart";
+        const char* const rows[][2] = {
+            {"start", "txtProName"}, {"adding", "txtProUserName"}, {"adding", "cboType"}, {"saved", "txtStart"}};
+        for (const auto& [stage, field] : rows)
+            QTest::addRow("%s %s", field, stage) << stage << field;
     }
     void paintedFieldsShowTheirText()
     {
@@ -183,9 +171,9 @@ private slots:
         QVERIFY(f.start({{"Zeta Surf"}}));
         if (stage != QLatin1String("start")) {
             f.click("cmdAdd");
-            f.box("txtProName")->setText(QStringLiteral("Zeta Two"));
-            f.box("txtProUserName")->setText(QStringLiteral("ZEE TEE"));
-            f.box("txtStart")->setText(QStringLiteral("ZETA.EXAMPLE"));
+            f.type("txtProName", "Zeta Two");
+            f.type("txtProUserName", "ZEE TEE");
+            f.type("txtStart", "ZETA.EXAMPLE");
             f.chooser("cboType")->setCurrentIndex(f.chooser("cboType")->findText(QStringLiteral("Exit Exchange")));
         }
         if (stage == QLatin1String("saved"))
@@ -201,35 +189,20 @@ private slots:
         QTest::addColumn<QString>("window");
         QTest::addColumn<QString>("control");
         QTest::addColumn<QString>("value"); // empty: the control's own caption
-        for (const char* open : {"cmdLoginOpen", "cmdRefOpen", "cmdStartOpen"})
-            QTest::newRow(open) << "frmMain" << open << "";
-        QTest::newRow("Check List") << "frmMain"
-                                    << "cmdCheckList"
-                                    << "";
-        QTest::newRow("Reset Last Login") << "frmMain"
-                                          << "cmdResetLogin"
-                                          << "";
-        QTest::newRow("a date in Last Login") << "frmMain"
-                                              << "txtLastLogin"
-                                              << "12/31/26";
-        QTest::newRow("the longest type") << "frmMain"
-                                          << "txtType"
-                                          << "Traffic Exchange";
-        QTest::newRow("the longest rating") << "frmMain"
-                                            << "cboRateit"
-                                            << "Excellent";
-        QTest::newRow("the longest label before its box") << "frmMain"
-                                                          << "lblProName"
-                                                          << "";
-        QTest::newRow("Visit My Site") << "frmAbout"
-                                       << "cmdSysInfo"
-                                       << "";
-        QTest::newRow("the About note") << "frmAbout"
-                                        << "lblDescription"
-                                        << "";
-        QTest::newRow("the About notice") << "frmAbout"
-                                          << "lblDisclaimer"
-                                          << "";
+        const char* const rows[][3] = {
+            {"frmMain", "cmdRefOpen", ""},
+            {"frmMain", "cmdCheckList", ""},
+            {"frmMain", "cmdResetLogin", ""},
+            {"frmMain", "txtLastLogin", "12/31/26"},
+            {"frmMain", "txtType", "Traffic Exchange"},
+            {"frmMain", "cboRateit", "Excellent"},
+            {"frmMain", "lblProName", ""},
+            {"frmAbout", "cmdSysInfo", ""},
+            {"frmAbout", "lblDescription", ""},
+            {"frmAbout", "lblDisclaimer", ""},
+        };
+        for (const auto& [window, control, value] : rows)
+            QTest::addRow("%s %s", control, *value ? value : "caption") << window << control << value;
     }
     void captionsAndValuesFitTheirControls()
     {
