@@ -117,7 +117,7 @@ public:
     std::optional<QString> stored(const QString& name, const QString& field) const
     {
         const auto row = findRow(dataFile(), name);
-        return row ? row->at(fieldColumn(field)) : std::optional<QString>(QStringLiteral("<no record>"));
+        return row ? row->at(size_t(ProgramFields::all().indexOf(field))) : std::optional<QString>(QStringLiteral("<no record>"));
     }
 
     QString shownName() const { return box("txtProName")->text(); }
