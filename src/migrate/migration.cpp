@@ -210,22 +210,6 @@ void removeQuietly(const QStringList& files)
 
 } // namespace
 
-QList<MigrationStep> migrationSteps()
-{
-    return {MigrationStep::Locked,     MigrationStep::LeftoversRemoved, MigrationStep::BackupCopied,
-            MigrationStep::Imported,   MigrationStep::Verified,         MigrationStep::NewFileSynced,
-            MigrationStep::BackupKept, MigrationStep::Switched,         MigrationStep::FolderSynced};
-}
-
-QString migrationStepName(MigrationStep step)
-{
-    static const QStringList names = {
-        QStringLiteral("Locked"),     QStringLiteral("LeftoversRemoved"), QStringLiteral("BackupCopied"),
-        QStringLiteral("Imported"),   QStringLiteral("Verified"),         QStringLiteral("NewFileSynced"),
-        QStringLiteral("BackupKept"), QStringLiteral("Switched"),         QStringLiteral("FolderSynced")};
-    return names.value(int(step));
-}
-
 namespace MigrationFiles {
 QString partialBackup(const QString& folder)
 {
@@ -273,16 +257,9 @@ MigrationOutcome migrateDataFile(const QString& folder, const MigrationOptions& 
                                      "in its place")
                           .arg(shown(folder)));
     }
-    const auto step = [&](MigrationStep s) {
-        if (options.afterStep)
-            options.afterStep(s);
-    };
-
     try {
-        step(MigrationStep::Locked);
         for (const QString& file : leftovers(folder))
             durable::remove(file);
-        step(MigrationStep::LeftoversRemoved);
         // Another copy may have finished converting it while this one waited for the lock.
         if (detectDataFile(dataFile) != DataFileKind::Jet)
             return {};
@@ -292,7 +269,6 @@ MigrationOutcome migrateDataFile(const QString& folder, const MigrationOptions& 
         const QByteArray original = durable::copyOwnerOnly(dataFile, partial);
         if (durable::digest(partial) != original)
             refuse(QStringLiteral("the copy of it does not read back as the original"));
-        step(MigrationStep::BackupCopied);
 
         const QString fresh = MigrationFiles::newFile(folder);
         {
@@ -300,30 +276,24 @@ MigrationOutcome migrateDataFile(const QString& folder, const MigrationOptions& 
             RowSink sink(db, options.observer);
             runImporter(options.importer, partial, options, sink);
             db.commit();
-            step(MigrationStep::Imported);
             db.verify();
             outcome.programs = db.rows();
-            step(MigrationStep::Verified);
             db.close();
         }
         durable::syncFile(fresh);
-        step(MigrationStep::NewFileSynced);
 
         if (durable::digest(dataFile) != original)
             refuse(QStringLiteral("it changed while it was being converted. Start Kestrella again to convert it"));
         outcome.backup = keepBackup(folder, original);
         durable::syncFolder(folder);
-        step(MigrationStep::BackupKept);
 
         durable::replace(fresh, dataFile);
-        step(MigrationStep::Switched);
         // The switch has happened and cannot be taken back; should the folder not sync, the rename is
         // still atomic and the backup is already on disk.
         try {
             durable::syncFolder(folder);
         } catch (const std::exception&) {
         }
-        step(MigrationStep::FolderSynced);
     } catch (const Refusal& r) {
         removeQuietly(leftovers(folder));
         return failed(r.reason);

@@ -3,27 +3,8 @@
 #include <QList>
 #include <QString>
 #include <chrono>
-#include <functional>
 
 namespace kestrella {
-
-// The points of a migration after which it may be cut short (a crash, a power cut, a kill): at every
-// one of them the folder holds the untouched Access file or the complete new file, and a kept backup
-// always equals the original.
-enum class MigrationStep
-{
-    Locked,           // this copy of the program alone may migrate the file
-    LeftoversRemoved, // what an interrupted attempt left behind is gone
-    BackupCopied,     // the original's bytes are in an owner-only copy, synced
-    Imported,         // the new file holds every row, committed
-    Verified,         // the new file reads back as written and passes SQLite's check
-    NewFileSynced,    // the new file is on disk
-    BackupKept,       // the copy carries its final name beside the original
-    Switched,         // the new file has taken the data file's name
-    FolderSynced,     // the switch is on disk
-};
-QList<MigrationStep> migrationSteps();
-QString migrationStepName(MigrationStep step);
 
 // Told how the copying goes, and asked whether the user wants to stop.
 class MigrationObserver
@@ -45,8 +26,6 @@ struct MigrationOptions
     // Address space the reader may use; 0: no limit.
     qint64 memoryLimit = qint64(512) << 20;
     MigrationObserver* observer = nullptr;
-    // Runs after each step (tests stop the process there).
-    std::function<void(MigrationStep)> afterStep;
 };
 
 struct MigrationOutcome
@@ -65,7 +44,9 @@ struct MigrationOutcome
 
 // Converts an Access (Jet or ACE) "datReferral.mdb" in the folder into the program's own format,
 // keeping the original byte for byte beside it, and clears what an interrupted attempt left. Never
-// throws: a failure is an outcome with a message for the user.
+// throws: a failure is an outcome with a message for the user. Cut short at any point (a crash, a
+// power cut, a kill), the folder holds the untouched Access file or the complete new file, and a
+// kept backup equals the original.
 MigrationOutcome migrateDataFile(const QString& folder, const MigrationOptions& options);
 
 // The names the migration gives its files beside the data file.
