@@ -84,10 +84,8 @@ struct Folder
     QString path() const { return dir.path(); }
     QString dataFile() const { return dir.filePath(DataFileName); }
     QStringList entries() const { return QDir(path()).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
-    MigrationOutcome migrate(MigrationOptions options = {}) const
+    MigrationOutcome migrate(const MigrationOptions& options = {Importer}) const
     {
-        if (options.importer.isEmpty())
-            options.importer = Importer;
         return migrateDataFile(path(), options);
     }
 };
@@ -279,8 +277,7 @@ private slots:
             QSKIP("This build runs the reader without a memory limit (AddressSanitizer reserves terabytes)");
         const Folder folder(bytes);
         CancellingUser user;
-        MigrationOptions options;
-        options.importer = importer;
+        MigrationOptions options{importer};
         if (tag.contains("hangs"))
             options.timeLimit = std::chrono::seconds(1);
         if (tag.contains("cancels"))
@@ -384,9 +381,7 @@ int main(int argc, char* argv[])
             if (sync == last)
                 std::raise(SIGKILL);
         };
-        MigrationOptions options;
-        options.importer = Importer;
-        migrateDataFile(QString::fromLocal8Bit(argv[3]), options);
+        migrateDataFile(QString::fromLocal8Bit(argv[3]), {Importer});
         return 0;
     }
     QApplication app(argc, argv);

@@ -101,16 +101,16 @@ int drive(const QString& folder, const QString& run, int writes)
 // Opened read-write, as the next start opens it: a journal the kill left behind is rolled back first.
 QString integrityCheck(const QString& path)
 {
+    const auto collect = [](void* lines, int, char** values, char**) {
+        static_cast<QStringList*>(lines)->append(QString::fromUtf8(values[0]));
+        return 0;
+    };
     sqlite3* db = nullptr;
-    sqlite3_stmt* st = nullptr;
+    QStringList lines;
     sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
-    sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &st, nullptr);
-    const QString result =
-        QString::fromUtf8(sqlite3_step(st) == SQLITE_ROW ? reinterpret_cast<const char*>(sqlite3_column_text(st, 0))
-                                                         : sqlite3_errmsg(db));
-    sqlite3_finalize(st);
+    sqlite3_exec(db, "PRAGMA integrity_check", collect, &lines, nullptr);
     sqlite3_close(db);
-    return result;
+    return lines.join('\n');
 }
 
 // The version the row is wholly made of; -1 when its fields come from two versions.

@@ -4,12 +4,10 @@
 #include "shutdown/frmclosing.h"
 
 #include <QScopeGuard>
-#include <atomic>
 #include <sched.h>
 #include <sqlite3.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 using namespace kestrella;
@@ -207,29 +205,6 @@ private slots:
             QVERIFY2(readAllRows(f.dataFile()) != before, "the action did not go through once the fault was lifted");
         QCOMPARE(f.window->isVisible(), command != "cmdExit");
         QVERIFY(!command.isEmpty() || statusAfter == QStringLiteral("Cleaning Data"));
-    }
-
-    // The window's thread waits on the lock; another looks at the cursor, then lets the lock go well within the
-    // store's busy timeout, and the Save goes through.
-    void aWaitOnALockedFileShowsTheWaitCursor()
-    {
-        MainWindowFixture f;
-        QVERIFY(f.start({{"Alpha", "Other"}}));
-        f.click("cmdAdd");
-        typeEverything(f);
-        FileLock lock(f.dataFile(), false);
-        std::atomic<int> cursorWhileWaiting = -1;
-        std::thread holder([&] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(500));
-            const QCursor* cursor = QGuiApplication::overrideCursor();
-            cursorWhileWaiting = cursor ? int(cursor->shape()) : -1;
-            lock.release();
-        });
-        f.click("cmdSave");
-        holder.join();
-        QCOMPARE(cursorWhileWaiting.load(), int(Qt::WaitCursor));
-        QVERIFY(!QGuiApplication::overrideCursor());
-        QVERIFY(f.messages.shown.isEmpty() && storedAsTyped(f.dataFile()));
     }
 };
 
