@@ -287,19 +287,13 @@ private slots:
             otherCopy.emplace(MigrationFiles::lock(folder.path()));
             QVERIFY(otherCopy->tryLock(0));
         }
-        // The second sync is the backup copy's (the first the lock's): what is converted is already read.
-        if (tag.contains("taken"))
-            atSync = [&](int sync) {
-                if (sync == 2)
-                    QDir().mkdir(MigrationFiles::newFile(folder.path()));
-            };
-        if (tag.contains("changes")) {
-            bytes += 'x';
-            atSync = [&](int sync) {
-                if (sync == 2)
-                    writeFileBytes(folder.dataFile(), bytes);
-            };
-        }
+        // At the backup copy's sync, the second after the lock's, what is converted is already read.
+        atSync = [&](int sync) {
+            if (sync == 2 && tag.contains("taken"))
+                QDir().mkdir(MigrationFiles::newFile(folder.path()));
+            if (sync == 2 && tag.contains("changes"))
+                writeFileBytes(folder.dataFile(), bytes += 'x');
+        };
         syncs = 0;
         const MigrationOutcome outcome = folder.migrate(options);
         atSync = nullptr;
