@@ -2,7 +2,6 @@
 
 #include "records/program.h"
 
-#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QStringDecoder>
@@ -30,15 +29,6 @@ struct Db
     sqlite3* handle = nullptr;
 };
 
-void bindOptional(sqlite3_stmt* st, int index, const std::optional<QString>& value)
-{
-    if (value) {
-        const QByteArray utf8 = value->toUtf8(); // its length given, so a NUL inside is text
-        sqlite3_bind_text(st, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
-    } else
-        sqlite3_bind_null(st, index);
-}
-
 } // namespace
 
 void createDatabase(const QString& path, const QList<SeedRecord>& records)
@@ -52,13 +42,12 @@ void createDatabase(const QString& path, const QList<SeedRecord>& records)
                        "ProComments) values (?,?,?,?,?,?,?)",
                        -1, &st, nullptr);
     for (const SeedRecord& r : records) {
-        bindOptional(st, 1, r.name);
-        bindOptional(st, 2, r.type);
-        bindOptional(st, 3, r.rate);
-        bindOptional(st, 4, r.login);
-        bindOptional(st, 5, r.referral);
-        bindOptional(st, 6, r.start);
-        bindOptional(st, 7, r.comments);
+        int column = 0;
+        for (const auto* value : {&r.name, &r.type, &r.rate, &r.login, &r.referral, &r.start, &r.comments}) {
+            // Its length given, so a NUL inside is text; no text at all binds NULL.
+            const QByteArray utf8 = *value ? (*value)->toUtf8() : QByteArray();
+            sqlite3_bind_text(st, ++column, *value ? utf8.constData() : nullptr, int(utf8.size()), SQLITE_TRANSIENT);
+        }
         if (sqlite3_step(st) != SQLITE_DONE)
             qFatal("insert failed");
         sqlite3_reset(st);
@@ -149,18 +138,6 @@ void typeInto(QWidget* box, const QString& text)
             QTest::keyClick(box, Qt::Key_Return);
         QTest::keyClicks(box, lines[i]);
     }
-}
-
-void usePrivateDesktop(const QString& root)
-{
-    QDir().mkpath(root + QStringLiteral("/system"));
-    QFile::link(QStringLiteral("/usr/share/mime"), root + QStringLiteral("/system/mime"));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(root + QStringLiteral("/data")));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(root + QStringLiteral("/config")));
-    qputenv("XDG_DATA_DIRS", QFile::encodeName(root + QStringLiteral("/system")));
-    qputenv("XDG_CONFIG_DIRS", QFile::encodeName(root + QStringLiteral("/system")));
-    qunsetenv("XDG_CURRENT_DESKTOP");
-    qputenv("GIO_USE_VFS", "local");
 }
 
 ScriptedMessages::ScriptedMessages()

@@ -89,10 +89,6 @@ private:
     QList<MessageAnswer> m_answers;
 };
 
-// Points GIO at a private desktop under root (root/data, root/config, root/system with the system's MIME
-// database), so the desktop entries and defaults a test writes there are the only ones it sees.
-void usePrivateDesktop(const QString& root);
-
 // The open top-level window of a kind, if any (the closing window, the About box).
 template <typename Window>
 QPointer<Window> topLevelWindow()
