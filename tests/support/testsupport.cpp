@@ -74,11 +74,10 @@ std::vector<StoredRow> readAllRows(const QString& path)
         for (int c = 0; c < sqlite3_column_count(st); ++c) {
             // QString::fromUtf8 would drop a leading U+FEFF, which in a value is text.
             QStringDecoder exact(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
-            const auto* text = static_cast<const char*>(sqlite3_column_blob(st, c));
-            if (sqlite3_column_type(st, c) == SQLITE_NULL)
-                row.push_back(std::nullopt);
-            else
-                row.push_back(QString(exact(QByteArrayView(text, sqlite3_column_bytes(st, c)))));
+            const bool isNull = sqlite3_column_type(st, c) == SQLITE_NULL; // asked first: reading converts
+            const QByteArrayView text(static_cast<const char*>(sqlite3_column_blob(st, c)),
+                                      sqlite3_column_bytes(st, c));
+            row.push_back(isNull ? std::nullopt : std::optional(QString(exact(text))));
         }
         rows.push_back(row);
     }
@@ -98,9 +97,7 @@ std::optional<StoredRow> findRow(const QString& path, const QString& name)
 QByteArray fileBytes(const QString& path)
 {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return f.readAll();
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 void writeFileBytes(const QString& path, const QByteArray& bytes)
@@ -140,33 +137,12 @@ void typeInto(QWidget* box, const QString& text)
     }
 }
 
-ScriptedMessages::ScriptedMessages()
-{
-    MessageService::install(this);
-}
-
-ScriptedMessages::~ScriptedMessages()
-{
-    MessageService::install(nullptr);
-}
-
 MessageAnswer ScriptedMessages::show(QWidget*, const Message& message)
 {
     shown.append(message);
     if (!m_answers.isEmpty())
         return m_answers.takeFirst();
     return message.buttons == MessageButtons::Ok ? MessageAnswer::Ok : MessageAnswer::No;
-}
-
-FakeClock::FakeClock(QDate today)
-    : day(today)
-{
-    Clock::install(this);
-}
-
-FakeClock::~FakeClock()
-{
-    Clock::install(nullptr);
 }
 
 } // namespace kestrella::test

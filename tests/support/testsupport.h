@@ -78,8 +78,8 @@ void typeInto(QWidget* box, const QString& text);
 class ScriptedMessages : public MessageService
 {
 public:
-    ScriptedMessages();
-    ~ScriptedMessages() override;
+    ScriptedMessages() { MessageService::install(this); }
+    ~ScriptedMessages() override { MessageService::install(nullptr); }
     MessageAnswer show(QWidget* parent, const Message& message) override;
     void queueAnswer(MessageAnswer answer) { m_answers.append(answer); }
 
@@ -104,8 +104,12 @@ QPointer<Window> topLevelWindow()
 class FakeClock : public Clock
 {
 public:
-    explicit FakeClock(QDate day);
-    ~FakeClock() override;
+    explicit FakeClock(QDate today)
+        : day(today)
+    {
+        Clock::install(this);
+    }
+    ~FakeClock() override { Clock::install(nullptr); }
     QDate today() const override { return day; }
     QDate day;
 };
