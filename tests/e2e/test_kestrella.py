@@ -19,23 +19,6 @@ import unittest
 EXECUTABLE = None
 
 
-def wait_until(what, probe, process):
-    """Polls probe until it returns something. A probe that raises counts as "not yet": the accessibility tree
-    changes under us while windows open."""
-    deadline = time.monotonic() + 15
-    while time.monotonic() < deadline:
-        if process.poll() is not None:
-            raise AssertionError(f"{process.args[-1]} ended with status {process.returncode} before {what}")
-        try:
-            found = probe()
-            if found:
-                return found
-        except Exception:  # noqa: BLE001
-            pass
-        time.sleep(0.05)
-    raise TimeoutError(f"timed out waiting for {what}")
-
-
 class ShippedProgram(unittest.TestCase):
     def setUp(self):
         self.root = tempfile.mkdtemp(prefix="kestrella-e2e-")
@@ -74,20 +57,23 @@ class ShippedProgram(unittest.TestCase):
         process.wait()
 
     def start(self, folder):
-        """Starts the program and returns it with its main window. A start the display refused is tried again once,
-        as a busy machine sometimes makes it."""
+        """Starts the program and returns it with its main window, once a screen reader finds it. A start the
+        display refused is tried again once, as a busy machine sometimes makes it."""
         for attempt in (1, 2):
             log = os.path.join(self.root, f"kestrella-{attempt}.log")
             with open(log, "wb") as out:
                 program = self.spawn([os.path.join(folder, "kestrella")], cwd=self.root, stdout=out, stderr=out)
-            try:
-                return program, wait_until("its window", lambda: self.window_of(program.pid), program)
-            except (TimeoutError, AssertionError):
-                self.kill(program)
-                with open(log, errors="replace") as f:
-                    output = f.read()
-                if attempt == 2 or "could not connect to display" not in output:
-                    raise AssertionError(output[-3000:])
+            deadline = time.monotonic() + 15
+            while program.poll() is None and time.monotonic() < deadline:
+                try:  # the accessibility tree changes under us while the window opens
+                    return program, self.window_of(program.pid)
+                except Exception:  # noqa: BLE001
+                    time.sleep(0.05)
+            self.kill(program)
+            with open(log, errors="replace") as f:
+                output = f.read()
+            if attempt == 2 or "could not connect to display" not in output:
+                self.fail(f"no window; status {program.returncode}: {output[-3000:]}")
 
     def window_of(self, pid):
         desktop = self.pyatspi.Registry.getDesktop(0)

