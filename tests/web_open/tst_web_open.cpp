@@ -112,24 +112,24 @@ private slots:
         QTest::addColumn<bool>("told"); // once; otherwise nothing is shown
 
         const QString odd = QStringLiteral("http://example.test/a b?x=$(touch f);'\"");
+        const QString browser = "browser " + odd, fallback = "fallback " + odd, desktop = "desktop " + odd;
         const QString www = QStringLiteral("www.example.test");
-        QTest::newRow("browser gets blanks and shell characters as one argument")
-            << odd << true << "" << QStringList{"browser " + odd} << false;
+        QTest::newRow("browser: one argument, shell characters and all")
+            << odd << true << "" << QStringList{browser} << false;
         QTest::newRow("no browser: told, nothing started") << odd << true << "look-up" << QStringList{} << true;
         QTest::newRow("no temporary folder: told, nothing started") << odd << true << "TMPDIR" << QStringList{} << true;
-        QTest::newRow("refused browser: fallback, then told once")
-            << odd << true << "browser" << QStringList{"browser " + odd, "fallback " + odd} << true;
+        QTest::newRow("refused browser: fallback, told")
+            << odd << true << "browser" << QStringList{browser, fallback} << true;
         QTest::newRow("refused fallback too: told once")
-            << odd << true << "browser fallback" << QStringList{"browser " + odd, "fallback " + odd} << true;
+            << odd << true << "browser fallback" << QStringList{browser, fallback} << true;
         QTest::newRow("fallback puts a scheme before www")
             << www << true << "browser" << QStringList{"browser " + www, "fallback http://" + www} << true;
         for (const QString local : {"/etc/passwd", "file:///etc/passwd", "javascript:alert(1)"})
             QTest::addRow("fallback refuses %s", qPrintable(local))
                 << local << true << "browser" << QStringList{"browser " + local} << true;
-        QTest::newRow("desktop opener gets a web address")
-            << odd << false << "" << QStringList{"desktop " + odd} << false;
+        QTest::newRow("desktop opener: a web address") << odd << false << "" << QStringList{desktop} << false;
         QTest::newRow("refused desktop opener: fallback")
-            << odd << false << "desktop" << QStringList{"desktop " + odd, "fallback " + odd} << true;
+            << odd << false << "desktop" << QStringList{desktop, fallback} << true;
         QTest::newRow("desktop opener refuses a local path") << "/bin/sh" << false << "" << QStringList{} << true;
 
         // Never handed to anything: read as an option, or split into two addresses by a line-based reader.
