@@ -14,18 +14,13 @@ using namespace kestrella::test;
 
 namespace {
 
-// WCAG 2 relative luminance and contrast ratio.
+// WCAG 2 relative luminance.
 double luminance(const QColor& colour)
 {
     auto linear = [](double c) {
         return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
     };
     return 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF()) + 0.0722 * linear(colour.blueF());
-}
-
-double contrast(double luminanceA, double luminanceB)
-{
-    return (std::max(luminanceA, luminanceB) + 0.05) / (std::min(luminanceA, luminanceB) + 0.05);
 }
 
 // Where a control draws one line of text, inside its frame and margins.
@@ -96,7 +91,7 @@ double paintedContrast(QWidget* control)
             darkest = std::min(darkest, luminance(image.pixelColor(x, y)));
         }
     }
-    return area.isEmpty() ? 1 : contrast(lightest, darkest);
+    return area.isEmpty() ? 1 : (lightest + 0.05) / (darkest + 0.05); // the WCAG 2 contrast ratio
 }
 
 // The label nearest to the left of a box, in its row.
