@@ -64,23 +64,19 @@ public:
                                     .arg(path("arguments"))
                                     .toUtf8());
         QFile::setPermissions(browser, QFile::ReadOwner | QFile::ExeOwner);
-        QDir().mkpath(path("data/applications"));
-        writeFileBytes(path("data/applications/browser.desktop"),
+        QDir(m_root.path()).mkdir(QStringLiteral("applications"));
+        writeFileBytes(path("applications/browser.desktop"),
                        QStringLiteral("[Desktop Entry]\nType=Application\nName=Browser\nExec=%1 %u\n"
                                       "MimeType=text/html;x-scheme-handler/http;x-scheme-handler/https;\n")
                            .arg(browser)
                            .toUtf8());
-        QDir().mkpath(path("config"));
-        writeFileBytes(path("config/mimeapps.list"), "[Default Applications]\ntext/html=browser.desktop\n"
-                                                     "x-scheme-handler/http=browser.desktop\n"
-                                                     "x-scheme-handler/https=browser.desktop\n");
+        writeFileBytes(path("mimeapps.list"), "[Default Applications]\ntext/html=browser.desktop\n"
+                                              "x-scheme-handler/http=browser.desktop\n"
+                                              "x-scheme-handler/https=browser.desktop\n");
         // The system's MIME database tells an .htm file for a web page; no other desktop entry is seen.
-        QDir().mkpath(path("system"));
-        QFile::link(QStringLiteral("/usr/share/mime"), path("system/mime"));
-        qputenv("XDG_DATA_HOME", QFile::encodeName(path("data")));
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(path("config")));
-        qputenv("XDG_DATA_DIRS", QFile::encodeName(path("system")));
-        qputenv("XDG_CONFIG_DIRS", QFile::encodeName(path("system")));
+        QFile::link(QStringLiteral("/usr/share/mime"), path("mime"));
+        for (const char* folders : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_DATA_DIRS", "XDG_CONFIG_DIRS"})
+            qputenv(folders, QFile::encodeName(m_root.path()));
         qputenv("GIO_USE_VFS", "local");
     }
 
