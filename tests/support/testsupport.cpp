@@ -2,7 +2,6 @@
 
 #include "records/program.h"
 
-#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QStringDecoder>
@@ -30,15 +29,6 @@ struct Db
     sqlite3* handle = nullptr;
 };
 
-void bindOptional(sqlite3_stmt* st, int index, const std::optional<QString>& value)
-{
-    if (value) {
-        const QByteArray utf8 = value->toUtf8(); // its length given, so a NUL inside is text
-        sqlite3_bind_text(st, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
-    } else
-        sqlite3_bind_null(st, index);
-}
-
 } // namespace
 
 void createDatabase(const QString& path, const QList<SeedRecord>& records)
@@ -52,13 +42,12 @@ void createDatabase(const QString& path, const QList<SeedRecord>& records)
                        "ProComments) values (?,?,?,?,?,?,?)",
                        -1, &st, nullptr);
     for (const SeedRecord& r : records) {
-        bindOptional(st, 1, r.name);
-        bindOptional(st, 2, r.type);
-        bindOptional(st, 3, r.rate);
-        bindOptional(st, 4, r.login);
-        bindOptional(st, 5, r.referral);
-        bindOptional(st, 6, r.start);
-        bindOptional(st, 7, r.comments);
+        int column = 0;
+        for (const auto* value : {&r.name, &r.type, &r.rate, &r.login, &r.referral, &r.start, &r.comments}) {
+            // Its length given, so a NUL inside is text; no text at all binds NULL.
+            const QByteArray utf8 = *value ? (*value)->toUtf8() : QByteArray();
+            sqlite3_bind_text(st, ++column, *value ? utf8.constData() : nullptr, int(utf8.size()), SQLITE_TRANSIENT);
+        }
         if (sqlite3_step(st) != SQLITE_DONE)
             qFatal("insert failed");
         sqlite3_reset(st);
@@ -85,11 +74,10 @@ std::vector<StoredRow> readAllRows(const QString& path)
         for (int c = 0; c < sqlite3_column_count(st); ++c) {
             // QString::fromUtf8 would drop a leading U+FEFF, which in a value is text.
             QStringDecoder exact(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
-            const auto* text = static_cast<const char*>(sqlite3_column_blob(st, c));
-            if (sqlite3_column_type(st, c) == SQLITE_NULL)
-                row.push_back(std::nullopt);
-            else
-                row.push_back(QString(exact(QByteArrayView(text, sqlite3_column_bytes(st, c)))));
+            const bool isNull = sqlite3_column_type(st, c) == SQLITE_NULL; // asked first: reading converts
+            const QByteArrayView text(static_cast<const char*>(sqlite3_column_blob(st, c)),
+                                      sqlite3_column_bytes(st, c));
+            row.push_back(isNull ? std::nullopt : std::optional(QString(exact(text))));
         }
         rows.push_back(row);
     }
@@ -109,9 +97,7 @@ std::optional<StoredRow> findRow(const QString& path, const QString& name)
 QByteArray fileBytes(const QString& path)
 {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return f.readAll();
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 void writeFileBytes(const QString& path, const QByteArray& bytes)
@@ -151,45 +137,12 @@ void typeInto(QWidget* box, const QString& text)
     }
 }
 
-void usePrivateDesktop(const QString& root)
-{
-    QDir().mkpath(root + QStringLiteral("/system"));
-    QFile::link(QStringLiteral("/usr/share/mime"), root + QStringLiteral("/system/mime"));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(root + QStringLiteral("/data")));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(root + QStringLiteral("/config")));
-    qputenv("XDG_DATA_DIRS", QFile::encodeName(root + QStringLiteral("/system")));
-    qputenv("XDG_CONFIG_DIRS", QFile::encodeName(root + QStringLiteral("/system")));
-    qunsetenv("XDG_CURRENT_DESKTOP");
-    qputenv("GIO_USE_VFS", "local");
-}
-
-ScriptedMessages::ScriptedMessages()
-{
-    MessageService::install(this);
-}
-
-ScriptedMessages::~ScriptedMessages()
-{
-    MessageService::install(nullptr);
-}
-
 MessageAnswer ScriptedMessages::show(QWidget*, const Message& message)
 {
     shown.append(message);
     if (!m_answers.isEmpty())
         return m_answers.takeFirst();
     return message.buttons == MessageButtons::Ok ? MessageAnswer::Ok : MessageAnswer::No;
-}
-
-FakeClock::FakeClock(QDate today)
-    : day(today)
-{
-    Clock::install(this);
-}
-
-FakeClock::~FakeClock()
-{
-    Clock::install(nullptr);
 }
 
 } // namespace kestrella::test

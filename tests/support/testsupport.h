@@ -78,8 +78,8 @@ void typeInto(QWidget* box, const QString& text);
 class ScriptedMessages : public MessageService
 {
 public:
-    ScriptedMessages();
-    ~ScriptedMessages() override;
+    ScriptedMessages() { MessageService::install(this); }
+    ~ScriptedMessages() override { MessageService::install(nullptr); }
     MessageAnswer show(QWidget* parent, const Message& message) override;
     void queueAnswer(MessageAnswer answer) { m_answers.append(answer); }
 
@@ -88,10 +88,6 @@ public:
 private:
     QList<MessageAnswer> m_answers;
 };
-
-// Points GIO at a private desktop under root (root/data, root/config, root/system with the system's MIME
-// database), so the desktop entries and defaults a test writes there are the only ones it sees.
-void usePrivateDesktop(const QString& root);
 
 // The open top-level window of a kind, if any (the closing window, the About box).
 template <typename Window>
@@ -108,8 +104,12 @@ QPointer<Window> topLevelWindow()
 class FakeClock : public Clock
 {
 public:
-    explicit FakeClock(QDate day);
-    ~FakeClock() override;
+    explicit FakeClock(QDate today)
+        : day(today)
+    {
+        Clock::install(this);
+    }
+    ~FakeClock() override { Clock::install(nullptr); }
     QDate today() const override { return day; }
     QDate day;
 };

@@ -1,9 +1,10 @@
+#include "about_box/frmabout.h"
 #include "app/appinfo.h"
 #include "support/testsupport.h"
-#include "web_open/fakeshell.h"
 #include "web_open/webopen.h"
 
-#include <QApplication>
+#include <QDir>
+#include <QPushButton>
 #include <QTest>
 
 using namespace kestrella;
@@ -11,19 +12,79 @@ using namespace kestrella::test;
 
 namespace {
 
-// What the stand-in shell refuses, or the environment lacks.
-constexpr int NoBrowser = 1, BrowserFails = 2, FallbackFails = 4, DesktopFails = 8, NoTemporaryFolder = 16;
-
-const QString PageFailed = QStringLiteral("Web page failed to be opened.");
-
-QStringList described(const QList<FakeShell::Start>& starts)
+// Records what the opener would have started ("browser <address>", "desktop ...", "fallback ...") instead of
+// starting it. Each kind named in `refused` fails; with "look-up" there it finds no browser at all.
+class FakeShell : public DesktopShell
 {
-    static const char* const kinds[] = {"browser", "desktop", "fallback"};
-    QStringList result;
-    for (const FakeShell::Start& start : starts)
-        result << QLatin1String(kinds[int(start.kind)]) + u' ' + start.argument;
-    return result;
-}
+public:
+    FakeShell() { DesktopShell::install(this); }
+    ~FakeShell() override { DesktopShell::install(nullptr); }
+
+    std::unique_ptr<DesktopApp> defaultAppFor(const QString& filePath) override
+    {
+        lookedUpFile = filePath;
+        lookedUpPermissions = QFile(filePath).permissions();
+        return refused.contains(QLatin1String("look-up")) ? nullptr : std::make_unique<Browser>(*this);
+    }
+    bool openWithDesktop(const QString& address) override { return record(QStringLiteral("desktop"), address); }
+    bool startFallback(const QString& address) override { return record(QStringLiteral("fallback"), address); }
+
+    QString refused;
+    QStringList starts;
+    QString lookedUpFile;
+    QFile::Permissions lookedUpPermissions;
+
+private:
+    struct Browser : DesktopApp
+    {
+        explicit Browser(FakeShell& shell)
+            : shell(shell)
+        {
+        }
+        bool start(const QString& argument) override { return shell.record(QStringLiteral("browser"), argument); }
+        FakeShell& shell;
+    };
+
+    bool record(const QString& kind, const QString& argument)
+    {
+        starts << kind + u' ' + argument;
+        return !refused.contains(kind);
+    }
+};
+
+// A private desktop whose one program for web pages is a stand-in browser that writes down its arguments, so no
+// real browser can start. Made before GLib first reads the XDG folders, which it reads once.
+class StandInDesktop
+{
+public:
+    StandInDesktop()
+    {
+        const QString browser = path("browser");
+        writeFileBytes(browser, QStringLiteral("#!/bin/sh\nprintf '%s\\0' \"$@\" > '%1.tmp' && mv '%1.tmp' '%1'\n")
+                                    .arg(path("arguments"))
+                                    .toUtf8());
+        QFile::setPermissions(browser, QFile::ReadOwner | QFile::ExeOwner);
+        QDir(m_root.path()).mkdir(QStringLiteral("applications"));
+        writeFileBytes(path("applications/browser.desktop"),
+                       QStringLiteral("[Desktop Entry]\nType=Application\nName=Browser\nExec=%1 %u\n"
+                                      "MimeType=text/html;x-scheme-handler/http;x-scheme-handler/https;\n")
+                           .arg(browser)
+                           .toUtf8());
+        writeFileBytes(path("mimeapps.list"), "[Default Applications]\ntext/html=browser.desktop\n"
+                                              "x-scheme-handler/http=browser.desktop\n"
+                                              "x-scheme-handler/https=browser.desktop\n");
+        // The system's MIME database tells an .htm file for a web page; no other desktop entry is seen.
+        QFile::link(QStringLiteral("/usr/share/mime"), path("mime"));
+        for (const char* folders : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_DATA_DIRS", "XDG_CONFIG_DIRS"})
+            qputenv(folders, QFile::encodeName(m_root.path()));
+        qputenv("GIO_USE_VFS", "local");
+    }
+
+    QString path(const char* name) const { return m_root.filePath(QLatin1String(name)); }
+
+private:
+    QTemporaryDir m_root;
+};
 
 } // namespace
 
@@ -31,51 +92,44 @@ class TestWebOpen : public QObject
 {
     Q_OBJECT
 
-public:
-    explicit TestWebOpen(const StandInDesktop& desktop)
-        : m_desktop(desktop)
+private slots:
+    void cleanup()
     {
+        if (frmAbout* box = frmAbout::instance())
+            box->close();
     }
 
-private slots:
     void eachAddressReachesOnlyWhatItMay_data()
     {
         QTest::addColumn<QString>("url");
         QTest::addColumn<bool>("passToBrowser");
-        QTest::addColumn<int>("faults");
+        QTest::addColumn<QString>("refused"); // what fails: browser, desktop, fallback, look-up (no browser), TMPDIR
         QTest::addColumn<QStringList>("started");
-        QTest::addColumn<QString>("told"); // the start of the one message shown; empty: none
+        QTest::addColumn<bool>("told"); // once; otherwise nothing is shown
 
         const QString odd = QStringLiteral("http://example.test/a b?x=$(touch f);'\"");
-        QTest::newRow("browser gets blanks and shell characters as one argument")
-            << odd << true << 0 << QStringList{"browser " + odd} << "";
-        QTest::newRow("browser gets an empty address as one argument")
-            << "" << true << 0 << QStringList{"browser "} << "";
-        QTest::newRow("no browser: told, nothing started")
-            << HomeSiteAddress << true << int(NoBrowser) << QStringList{} << "Could not open your browser!";
-        QTest::newRow("no temporary folder: told, nothing started")
-            << HomeSiteAddress << true << int(NoTemporaryFolder) << QStringList{} << "Could not look for your browser";
-        QTest::newRow("refused browser: fallback, then told once")
-            << odd << true << int(BrowserFails) << QStringList{"browser " + odd, "fallback " + odd} << PageFailed;
+        const QString browser = "browser " + odd, fallback = "fallback " + odd, desktop = "desktop " + odd;
+        const QString www = QStringLiteral("www.example.test");
+        QTest::newRow("browser: one argument, shell characters and all")
+            << odd << true << "" << QStringList{browser} << false;
+        QTest::newRow("no browser: told, nothing started") << odd << true << "look-up" << QStringList{} << true;
+        QTest::newRow("no temporary folder: told, nothing started") << odd << true << "TMPDIR" << QStringList{} << true;
+        QTest::newRow("refused browser: fallback, told")
+            << odd << true << "browser" << QStringList{browser, fallback} << true;
         QTest::newRow("refused fallback too: told once")
-            << "https://example.test" << true << int(BrowserFails | FallbackFails)
-            << QStringList{"browser https://example.test", "fallback https://example.test"} << PageFailed;
+            << odd << true << "browser fallback" << QStringList{browser, fallback} << true;
         QTest::newRow("fallback puts a scheme before www")
-            << "www.example.test" << true << int(BrowserFails)
-            << QStringList{"browser www.example.test", "fallback http://www.example.test"} << PageFailed;
-        for (const char* local : {"/etc/passwd", "file:///etc/passwd", "javascript:alert(1)"}) {
-            QTest::addRow("fallback refuses %s", local)
-                << local << true << int(BrowserFails) << QStringList{QStringLiteral("browser ") + local} << PageFailed;
-        }
-        QTest::newRow("desktop opener gets a web address")
-            << HomeSiteAddress << false << 0 << QStringList{"desktop " + HomeSiteAddress} << "";
+            << www << true << "browser" << QStringList{"browser " + www, "fallback http://" + www} << true;
+        for (const QString local : {"/etc/passwd", "file:///etc/passwd", "javascript:alert(1)"})
+            QTest::addRow("fallback refuses %s", qPrintable(local))
+                << local << true << "browser" << QStringList{"browser " + local} << true;
+        QTest::newRow("desktop opener: a web address") << odd << false << "" << QStringList{desktop} << false;
         QTest::newRow("refused desktop opener: fallback")
-            << HomeSiteAddress << false << int(DesktopFails)
-            << QStringList{"desktop " + HomeSiteAddress, "fallback " + HomeSiteAddress} << PageFailed;
-        QTest::newRow("desktop opener refuses a local path") << "/bin/sh" << false << 0 << QStringList{} << PageFailed;
+            << odd << false << "desktop" << QStringList{desktop, fallback} << true;
+        QTest::newRow("desktop opener refuses a local path") << "/bin/sh" << false << "" << QStringList{} << true;
 
         // Never handed to anything: read as an option, or split into two addresses by a line-based reader.
-        const QList<std::pair<const char*, QString>> unsafe = {
+        const std::pair<const char*, QString> unsafe[] = {
             {"leading dash", "--new-window http://example.test"},
             {"line feed", "http://example.test/\nhttp://other.test"},
             {"carriage return", "http://example.test/\r"},
@@ -83,41 +137,32 @@ private slots:
             {"line separator", QStringLiteral("http://example.test/") + QChar::LineSeparator},
         };
         for (const auto& [what, url] : unsafe) {
-            for (const bool passToBrowser : {true, false}) {
-                QTest::addRow("%s to the %s", what, passToBrowser ? "browser" : "desktop opener")
-                    << url << passToBrowser << int(BrowserFails) << QStringList{} << PageFailed;
-            }
+            QTest::addRow("%s to the browser", what) << url << true << "browser" << QStringList{} << true;
+            QTest::addRow("%s to the desktop opener", what) << url << false << "" << QStringList{} << true;
         }
     }
     void eachAddressReachesOnlyWhatItMay()
     {
         QFETCH(QString, url);
         QFETCH(bool, passToBrowser);
-        QFETCH(int, faults);
+        QFETCH(QString, refused);
         QFETCH(QStringList, started);
-        QFETCH(QString, told);
+        QFETCH(bool, told);
         ScriptedMessages messages;
         FakeShell shell;
-        shell.hasBrowser = !(faults & NoBrowser);
-        shell.browserStarts = !(faults & BrowserFails);
-        shell.fallbackStarts = !(faults & FallbackFails);
-        shell.desktopOpens = !(faults & DesktopFails);
+        shell.refused = refused;
         const QByteArray temporaryFolder = qgetenv("TMPDIR");
-        if (faults & NoTemporaryFolder)
+        if (refused == QLatin1String("TMPDIR"))
             qputenv("TMPDIR", "/nonexistent-kestrella-folder");
         OpenWebPage(nullptr, url, passToBrowser);
         temporaryFolder.isNull() ? qunsetenv("TMPDIR") : qputenv("TMPDIR", temporaryFolder);
 
-        QCOMPARE(described(shell.starts), started);
-        QCOMPARE(messages.shown.size(), told.isEmpty() ? 0 : 1);
-        if (!told.isEmpty())
-            QVERIFY2(messages.shown[0].prompt.startsWith(told), qPrintable(messages.shown[0].prompt));
+        QCOMPARE(shell.starts, started);
+        QCOMPARE(messages.shown.size(), told ? 1 : 0);
         // The browser look-up's file is private to it and gone once the call returns.
-        QCOMPARE(shell.lookedUpFile.isEmpty(), bool(faults & NoTemporaryFolder));
+        QCOMPARE(shell.lookedUpFile.isEmpty(), refused == QLatin1String("TMPDIR"));
         if (!shell.lookedUpFile.isEmpty()) {
-            QCOMPARE(shell.lookedUpPermissions &
-                         (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther),
-                     QFile::Permissions());
+            QCOMPARE(shell.lookedUpPermissions & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
             QVERIFY(!QFile::exists(shell.lookedUpFile));
         }
     }
@@ -135,27 +180,50 @@ private slots:
         // Through a shell, quoted in any way, one of the two commands would run.
         const QString url =
             QStringLiteral("https://example.test/a b?q=$(touch %1)'$(touch %1)'").arg(m_desktop.path("f"));
-        QFile::remove(m_desktop.path("f"));
+        for (const char* leftover : {"arguments", "f"})
+            QFile::remove(m_desktop.path(leftover));
         ScriptedMessages messages;
         OpenWebPage(nullptr, url, passToBrowser);
 
         QVERIFY(messages.shown.isEmpty());
-        QList<QStringList> starts;
-        QTRY_VERIFY_WITH_TIMEOUT((starts += m_desktop.takeStarts(), !starts.isEmpty()), 10000);
-        QCOMPARE(starts, QList<QStringList>{{url}});
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_desktop.path("arguments")), 10000);
+        QCOMPARE(QString::fromUtf8(fileBytes(m_desktop.path("arguments"))), url + QChar(0));
         QVERIFY(!QFile::exists(m_desktop.path("f")));
     }
 
+    // The About box is one box; its site button opens the home site, and OK, Enter and Esc each end it.
+    void theAboutBoxOpensTheSiteAndCloses_data()
+    {
+        QTest::addColumn<int>("key"); // 0: a click on OK
+        QTest::newRow("OK") << 0;
+        QTest::newRow("Enter") << int(Qt::Key_Return);
+        QTest::newRow("Esc") << int(Qt::Key_Escape);
+    }
+    void theAboutBoxOpensTheSiteAndCloses()
+    {
+        QFETCH(int, key);
+        ScriptedMessages messages;
+        FakeShell shell;
+        QPointer<frmAbout> box = frmAbout::showInstance();
+        QVERIFY(QTest::qWaitForWindowActive(box));
+        box->findChild<QPushButton*>("cmdSysInfo")->click();
+        QCOMPARE(shell.starts, QStringList{"browser " + HomeSiteAddress});
+        QVERIFY(messages.shown.isEmpty());
+        QCOMPARE(frmAbout::showInstance(), box.data());
+        QCOMPARE(topLevelWindow<frmAbout>(), box);
+
+        if (key)
+            QTest::keyClick(box, Qt::Key(key));
+        else
+            QTest::mouseClick(box->findChild<QPushButton*>("cmdOK"), Qt::LeftButton);
+        QVERIFY(!frmAbout::instance());
+        QTRY_VERIFY(box.isNull());
+        QVERIFY(frmAbout::showInstance()->isVisible());
+    }
+
 private:
-    const StandInDesktop& m_desktop;
+    const StandInDesktop m_desktop; // before anything asks GLib for an application
 };
 
-int main(int argc, char* argv[])
-{
-    const StandInDesktop desktop; // GLib reads the XDG folders once, on first use
-    QApplication app(argc, argv);
-    TestWebOpen test(desktop);
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_MAIN(TestWebOpen)
 #include "tst_web_open.moc"
