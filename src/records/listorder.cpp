@@ -19,6 +19,10 @@ QLocale collationLocale(const QLocale& locale)
     return locale.language() == QLocale::C ? QLocale(QLocale::English, QLocale::UnitedStates) : locale;
 }
 
+// Printable ASCII in the order of the Unicode root collation, which English keeps as it is; each capital lists alike
+// with its small letter.
+constexpr QLatin1String RootAsciiOrder(" _-,;:!?.'\"()[]{}@*/\\&#%`^+<=>|~$0123456789abcdefghijklmnopqrstuvwxyz");
+
 int sign(int value)
 {
     return (value > 0) - (value < 0);
@@ -36,10 +40,20 @@ struct ShortText
 
 ListCollation::ListCollation(const QLocale& locale)
     : m_locale(locale)
-    , m_collator(collationLocale(locale))
 {
-    m_collator.setCaseSensitivity(Qt::CaseInsensitive);
-    rankAscii();
+    if (collationLocale(locale).language() == QLocale::English)
+        rankRootAscii();
+    else
+        rankAscii();
+}
+
+const QCollator& ListCollation::collator() const
+{
+    if (!m_collator) {
+        m_collator.emplace(collationLocale(m_locale));
+        m_collator->setCaseSensitivity(Qt::CaseInsensitive);
+    }
+    return *m_collator;
 }
 
 const ListCollation& ListCollation::current()
@@ -49,6 +63,18 @@ const ListCollation& ListCollation::current()
     if (!current || current->locale() != locale)
         current.emplace(locale);
     return *current;
+}
+
+// English keeps the root order, so a list of plain ASCII names in English never needs the collator.
+void ListCollation::rankRootAscii()
+{
+    for (qsizetype i = 0; i < RootAsciiOrder.size(); ++i) {
+        const char c = RootAsciiOrder[i].toLatin1();
+        m_rank[uchar(c)] = quint8(i + 1);
+        if (c >= 'a' && c <= 'z')
+            m_rank[uchar(c - 'a' + 'A')] = quint8(i + 1);
+    }
+    m_ranksAscii = true;
 }
 
 // Most names are plain ASCII, and most comparisons are settled by the first character that differs. Ranking the
@@ -64,10 +90,10 @@ void ListCollation::rankAscii()
         return QStringView(&c, 1);
     };
     std::sort(printable.begin(), printable.end(),
-              [&](char16_t a, char16_t b) { return m_collator.compare(one(a), one(b)) < 0; });
+              [&](char16_t a, char16_t b) { return collator().compare(one(a), one(b)) < 0; });
     std::vector<std::vector<char16_t>> ranked;
     for (char16_t c : printable) {
-        if (ranked.empty() || m_collator.compare(one(ranked.back().front()), one(c)) != 0)
+        if (ranked.empty() || collator().compare(one(ranked.back().front()), one(c)) != 0)
             ranked.emplace_back();
         ranked.back().push_back(c);
         m_rank[c] = quint8(ranked.size());
@@ -95,7 +121,7 @@ bool ListCollation::ranksAgreeWithCollator(const std::vector<std::vector<char16_
     for (size_t i = 1; i < texts.size(); ++i) {
         const ShortText& a = texts[i - 1];
         const ShortText& b = texts[i];
-        if (sign(m_collator.compare(a.view(), b.view())) != compareByRanks(a.units, a.size, b.units, b.size))
+        if (sign(collator().compare(a.view(), b.view())) != compareByRanks(a.units, a.size, b.units, b.size))
             return false;
     }
     return true;
@@ -139,7 +165,7 @@ int ListCollation::compareByRanks(const Unit* a, qsizetype aSize, const Unit* b,
 int ListCollation::compare(QStringView a, QStringView b) const
 {
     const int byRanks = compareByRanks(a.utf16(), a.size(), b.utf16(), b.size());
-    return byRanks != Undecided ? byRanks : m_collator.compare(a, b);
+    return byRanks != Undecided ? byRanks : collator().compare(a, b);
 }
 
 int ListCollation::compareUtf8(QByteArrayView a, QByteArrayView b) const
@@ -151,7 +177,7 @@ int ListCollation::compareUtf8(QByteArrayView a, QByteArrayView b) const
     const int byRanks = compareByRanks(unitsA, a.size(), unitsB, b.size());
     if (byRanks != Undecided)
         return byRanks;
-    return m_collator.compare(textFromStore(a.data(), a.size()), textFromStore(b.data(), b.size()));
+    return collator().compare(textFromStore(a.data(), a.size()), textFromStore(b.data(), b.size()));
 }
 
 bool listsBefore(QByteArrayView a, QByteArrayView b)

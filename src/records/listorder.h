@@ -5,6 +5,7 @@
 #include <QLocale>
 #include <QStringView>
 #include <array>
+#include <optional>
 #include <vector>
 
 namespace kestrella {
@@ -30,13 +31,17 @@ public:
     bool ranksAscii() const { return m_ranksAscii; }
 
 private:
+    const QCollator& collator() const;
+    void rankRootAscii();
     void rankAscii();
     bool ranksAgreeWithCollator(const std::vector<std::vector<char16_t>>& ranked) const;
     template <typename Unit>
     int compareByRanks(const Unit* a, qsizetype aSize, const Unit* b, qsizetype bSize) const;
 
     QLocale m_locale;
-    QCollator m_collator;
+    // Made when a comparison first needs it: the collator brings in about 2 MB of code and data, which a list of
+    // plain ASCII names in English never uses.
+    mutable std::optional<QCollator> m_collator;
     // Printable ASCII characters' places in the collation (equal for characters that list alike); 0 for the rest.
     std::array<quint8, 128> m_rank{};
     bool m_ranksAscii = false;
