@@ -90,7 +90,7 @@ private slots:
     void listOrderIsTheCollators_data()
     {
         QTest::addColumn<QLocale>("locale");
-        for (const char* name : {"en_US", "C", "sv_SE", "tr_TR", "da_DK", "cs_CZ", "lt_LT"})
+        for (const char* name : {"en_US", "en_GB", "C", "sv_SE", "tr_TR", "da_DK", "cs_CZ", "lt_LT"})
             QTest::newRow(name) << QLocale(QString::fromLatin1(name));
     }
     void listOrderIsTheCollators()
