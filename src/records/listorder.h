@@ -27,8 +27,6 @@ public:
     int compare(QStringView a, QStringView b) const;
     // The same order for texts as the store keeps them (UTF-8).
     int compareUtf8(QByteArrayView a, QByteArrayView b) const;
-    // Whether plain ASCII is ranked without the collator in this locale.
-    bool ranksAscii() const { return m_ranksAscii; }
 
 private:
     const QCollator& collator() const;
