@@ -74,10 +74,9 @@ public:
     }
 
     // Clicks the n-th entry carrying this name, as the user would.
-    void pick(const QString& name, int occurrence = 0)
+    void pick(const QString& name, int occurrence = 0) { pickRow(int(listed().indexOf(name)) + occurrence); }
+    void pickRow(int row)
     {
-        const int row = int(listed().indexOf(name, 0)) + occurrence;
-        QVERIFY2(row >= occurrence, qPrintable(name));
         const QModelIndex index = window->programList().index(row);
         list()->scrollTo(index);
         QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, list()->visualRect(index).center());
@@ -97,12 +96,12 @@ public:
         click(name);
     }
 
-    // Types as the user would, replacing what a one-line box holds.
+    // Types as the user would, replacing what the box holds.
     void type(const char* name, const QString& text)
     {
         QWidget* box = control<QWidget>(name);
-        if (auto* line = qobject_cast<QLineEdit*>(box))
-            line->clear();
+        QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(box, Qt::Key_Delete);
         QTest::keyClicks(box, text);
     }
 
@@ -117,7 +116,8 @@ public:
     std::optional<QString> stored(const QString& name, const QString& field) const
     {
         const auto row = findRow(dataFile(), name);
-        return row ? row->at(size_t(ProgramFields::all().indexOf(field))) : std::optional<QString>(QStringLiteral("<no record>"));
+        return row ? row->at(size_t(ProgramFields::all().indexOf(field)))
+                   : std::optional<QString>(QStringLiteral("<no record>"));
     }
 
     QString shownName() const { return box("txtProName")->text(); }

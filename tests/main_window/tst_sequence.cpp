@@ -1,0 +1,411 @@
+// Seeded runs of what a person does in the main window, each step checked against a small model of what the file,
+// the list, the count, the fields on show and the commands must be. A failing run names its seed and step; its row
+// ("seed 7") replays it alone.
+#include "about_box/frmabout.h"
+#include "mainwindowfixture.h"
+#include "records/listorder.h"
+#include "shutdown/exitcheck.h"
+#include "shutdown/frmclosing.h"
+
+#include <QRandomGenerator>
+#include <map>
+
+using namespace kestrella;
+using namespace kestrella::test;
+
+namespace {
+
+const QList<SeedRecord> Seeds = {
+    {"beta", "Surf Exchange", "fair"},
+    {"Alpha", "Other", "Good", "http://alpha.example"},
+    {std::nullopt, "Other"},
+    {"alpha", "other", std::nullopt, std::nullopt, std::nullopt, std::nullopt, "lower-case type"},
+    {"beta", "Other", std::nullopt, std::nullopt, "http://beta.example", std::nullopt, "second"},
+    {"", "Surf Exchange"},
+    {"x' OR '1'='1", "Other", "Bad"},
+    {"\u00e9clair", "Weird type"},
+};
+const QStringList TypedNames = {"beta", "Beta", "b'c", "\u00c9clair", "Zed", "   ", ""};
+const QStringList TypedTexts = {"", "me", "o'neil"};
+const QStringList Filters = {ListAllEntry, "Other", "Surf Exchange", "Start Exchange"};
+const std::pair<const char*, size_t> Boxes[] = {{"txtProName", Col::Name},
+                                                {"txtProUserName", Col::UserName},
+                                                {"txtComments", Col::Comments},
+                                                {"txtLastLogin", Col::LastLogin},
+                                                {"txtType", Col::Type}};
+const int Steps = 40;                             // the last one ends the program
+const QString Today = QStringLiteral("03/05/26"); // the fixture's day
+
+enum Action
+{
+    PickByMouse,
+    PickByKey,
+    Filter,
+    Add,
+    Edit,
+    Delete,
+    ResetLogin,
+    Type,
+    Save,
+    Cancel,
+    TryToMove,
+    Exit
+};
+const char* const ActionNames[] = {"pick by mouse",
+                                   "pick by key",
+                                   "filter",
+                                   "Add",
+                                   "Edit",
+                                   "Delete",
+                                   "Reset Last Login",
+                                   "typing",
+                                   "Save",
+                                   "Cancel",
+                                   "a pick and an activation while pending",
+                                   "Exit"};
+
+StoredRow rowOf(const SeedRecord& s)
+{
+    StoredRow row(10);
+    std::tie(row[Col::Name], row[Col::Type], row[Col::Rate], row[Col::Login]) =
+        std::tie(s.name, s.type, s.rate, s.login);
+    std::tie(row[Col::Referral], row[Col::Start], row[Col::Comments]) = std::tie(s.referral, s.start, s.comments);
+    return row;
+}
+
+QString textOf(QWidget* box)
+{
+    auto* line = qobject_cast<QLineEdit*>(box);
+    return line ? line->text() : static_cast<QPlainTextEdit*>(box)->toPlainText();
+}
+
+// What the window must hold after each step, and how each step changes it.
+struct Model
+{
+    std::vector<StoredRow> rows; // the file, in store order
+    std::vector<StoredRow>::iterator shown() { return shownRow < 0 ? rows.end() : rows.begin() + shownRow; }
+    int shownRow = -1;
+    size_t setColumn = Col::Name; // the record source: the records whose column holds setValue; none: all
+    std::optional<QString> setValue;
+    bool wholeTable = true;
+    enum
+    {
+        Viewing,
+        Adding,
+        Editing
+    } state = Viewing;
+    std::map<size_t, QString> typed;
+    QString picks[2]; // the type and rating choosers' entries; empty: nothing picked
+    QStringList list;
+    int selected = -1;
+    int count = 0;
+    bool editOn = false, deleteOn = false, resetOn = true;
+    int messages = 0;
+
+    bool inSet(const StoredRow& row) const { return wholeTable || row[setColumn] == setValue; }
+    void showFirstOfSet()
+    {
+        const auto it = std::find_if(rows.begin(), rows.end(), [&](const StoredRow& r) { return inSet(r); });
+        shownRow = it == rows.end() ? -1 : int(it - rows.begin());
+    }
+    QString shownText(size_t column)
+    {
+        if (state != Viewing && typed.count(column))
+            return typed[column];
+        return state == Adding || shown() == rows.end() ? QString() : shown()->at(column).value_or(QString());
+    }
+    int insert(const QString& name)
+    {
+        int row = 0;
+        while (row < list.size() && !listsBefore(name.toUtf8(), list[row].toUtf8()))
+            ++row;
+        list.insert(row, name);
+        return row;
+    }
+    void fill(const QString& filter)
+    {
+        wholeTable = filter == ListAllEntry;
+        std::tie(setColumn, setValue) = std::pair(Col::Type, filter);
+        list.clear();
+        count = 0;
+        for (const StoredRow& row : rows) {
+            count += inSet(row);
+            if (inSet(row) && row[Col::Name])
+                insert(*row[Col::Name]);
+        }
+        shownRow = selected = -1;
+        editOn = deleteOn = false;
+    }
+    void pick(int row)
+    {
+        std::tie(wholeTable, setColumn, setValue, selected) = std::tuple(false, Col::Name, list[row], row);
+        showFirstOfSet();
+        editOn = deleteOn = resetOn = true;
+    }
+    // Typed text changes a field only where it differs from what the field showed.
+    void store(StoredRow& row, const std::map<size_t, QString>& texts)
+    {
+        for (const auto& [column, text] : texts) {
+            if (text != (state == Adding ? QString() : row[column].value_or(QString())))
+                row[column] = text;
+        }
+    }
+    void storePending(std::map<size_t, QString> texts)
+    {
+        if (state == Adding) {
+            rows.push_back(StoredRow(10));
+            shownRow = int(rows.size()) - 1;
+        }
+        store(*shown(), texts);
+        state = Viewing;
+        typed.clear();
+    }
+    void save()
+    {
+        typed[Col::Name] = shownText(Col::Name).replace('\'', '`');
+        if (typed[Col::Name].isEmpty()) {
+            ++messages;
+            return;
+        }
+        auto texts = typed;
+        for (size_t i : {0, 1}) {
+            if (!picks[i].isEmpty())
+                texts[i ? Col::Rate : Col::Type] = picks[i];
+        }
+        const bool adding = state == Adding;
+        storePending(texts);
+        if (insert(*shown()->at(Col::Name)) <= selected)
+            ++selected;
+        if (adding)
+            ++count;
+        else if (selected >= 0)
+            list.removeAt(std::exchange(selected, -1));
+        editOn = deleteOn = false;
+    }
+    void edit()
+    {
+        if (shownText(Col::Name).isEmpty()) {
+            ++messages;
+            return;
+        }
+        state = Editing;
+        for (size_t i : {0, 1}) {
+            const QStringList entries = i ? programRatings() : programTypes();
+            const auto stored = shown()->at(i ? Col::Rate : Col::Type).value_or("\n");
+            const auto it = std::find_if(entries.begin(), entries.end(),
+                                         [&](const QString& e) { return e.compare(stored, Qt::CaseInsensitive) == 0; });
+            picks[i] = it == entries.end() ? QString() : *it;
+        }
+        editOn = deleteOn = resetOn = false;
+    }
+    void cancel(bool yes)
+    {
+        ++messages;
+        if (!yes)
+            return;
+        editOn = state == Editing;
+        if (state == Adding) {
+            showFirstOfSet();
+            const auto name = shown() == rows.end() ? std::nullopt : shown()->at(Col::Name);
+            if (!name || selected < 0 || list[selected] != *name)
+                selected = name ? int(list.indexOf(*name)) : -1;
+        }
+        deleteOn = true;
+        state = Viewing;
+        typed.clear();
+    }
+    void remove(bool yes)
+    {
+        if (shown() == rows.end())
+            return;
+        ++messages;
+        if (!yes)
+            return;
+        rows.erase(shown());
+        if (selected >= 0)
+            list.removeAt(std::exchange(selected, -1));
+        --count;
+        showFirstOfSet();
+        editOn = deleteOn = false;
+    }
+    void exit(bool byTitleBar)
+    {
+        if (state == Adding && !byTitleBar) {
+            for (auto [column, label] : {std::pair(Col::Name, BlankRecordName), {Col::Comments, BlankRecordComment}}) {
+                if (typed[column].isEmpty()) // what was typed stays
+                    typed[column] = label;
+            }
+        }
+        if (state != Viewing)
+            storePending(typed);
+        const auto nameless = std::find_if(rows.begin(), rows.end(), [](const StoredRow& r) { return !r[Col::Name]; });
+        if (!byTitleBar && nameless != rows.end())
+            rows.erase(nameless);
+    }
+};
+
+// The first difference between the window and the model, if any.
+QString difference(MainWindowFixture& f, Model& m)
+{
+    if (readAllRows(f.dataFile()) != m.rows)
+        return QStringLiteral("the file");
+    if (f.listed() != m.list || f.selectedRow() != m.selected)
+        return QStringLiteral("the list or its selection: %1 at %2").arg(f.listed().join('|')).arg(f.selectedRow());
+    if (f.count() != QString::number(m.count))
+        return QStringLiteral("the count ") + f.count();
+    if (f.messages.shown.size() != m.messages)
+        return QStringLiteral("the number of messages");
+    for (const auto& [box, column] : Boxes) {
+        if (textOf(f.control<QWidget>(box)) != m.shownText(column))
+            return QStringLiteral("%1 shows '%2'").arg(box, textOf(f.control<QWidget>(box)));
+    }
+    const bool viewing = m.state == Model::Viewing;
+    if (f.list()->isEnabled() != viewing || f.chooser("cboSort")->isEnabled() != viewing)
+        return QStringLiteral("the list or the filter is on while a change is pending, or off without one");
+    const std::pair<const char*, bool> commands[] = {{"cmdAdd", viewing},
+                                                     {"cmdSave", !viewing},
+                                                     {"cmdCancel", !viewing},
+                                                     {"cmdModify", viewing && m.editOn},
+                                                     {"cmdDelete", viewing && m.deleteOn}};
+    for (const auto& [name, enabled] : commands) {
+        if (f.command(name)->isEnabled() != enabled)
+            return QStringLiteral("%1 enabled: %2").arg(name).arg(!enabled);
+    }
+    if (f.button("cmdResetLogin")->isEnabled() != (viewing && m.resetOn))
+        return QStringLiteral("Reset Last Login");
+    return {};
+}
+
+} // namespace
+
+class TestSequence : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { frmClosing::setTickInterval(10); }
+
+    void randomStepsKeepTheWindowAndTheFileInStep_data()
+    {
+        QTest::addColumn<quint32>("seed");
+        for (quint32 seed = 1; seed <= 10; ++seed)
+            QTest::addRow("seed %u", seed) << seed;
+    }
+    void randomStepsKeepTheWindowAndTheFileInStep()
+    {
+        QFETCH(quint32, seed);
+        QRandomGenerator random(seed);
+        const auto any = [&](const auto& list) {
+            return list[random.bounded(int(std::size(list)))];
+        };
+        MainWindowFixture f;
+        QVERIFY(f.start(Seeds));
+        Model m;
+        std::transform(Seeds.begin(), Seeds.end(), std::back_inserter(m.rows), rowOf);
+        m.fill(ListAllEntry);
+        m.shownRow = 0;
+        for (int step = 1; step <= Steps; ++step) {
+            QList<Action> actions;
+            if (m.state == Model::Viewing) {
+                actions = {Filter, Add};
+                if (!m.list.isEmpty())
+                    actions << PickByMouse;
+                if (m.selected >= 0)
+                    actions << PickByKey;
+                for (auto [on, action] : {std::pair(m.editOn, Edit), {m.deleteOn, Delete}, {m.resetOn, ResetLogin}}) {
+                    if (on)
+                        actions << action << action;
+                }
+            } else {
+                actions = {Type, Type, Type, Save, Cancel, TryToMove};
+            }
+            const Action action = step == Steps ? Exit : any(actions);
+            const bool yes = random.bounded(2);
+            const MessageAnswer no = random.bounded(2) ? MessageAnswer::No : MessageAnswer::Cancel;
+            const int row = m.list.isEmpty() ? 0 : random.bounded(int(m.list.size()));
+            switch (action) {
+            case PickByMouse:
+                f.pickRow(row);
+                m.pick(row);
+                break;
+            case PickByKey: {
+                const int to = std::clamp(m.selected + (yes ? 1 : -1), 0, int(m.list.size()) - 1);
+                QTest::keyClick(f.list(), yes ? Qt::Key_Down : Qt::Key_Up);
+                if (to != m.selected)
+                    m.pick(to);
+                break;
+            }
+            case Filter: {
+                const QString filter = any(Filters);
+                f.chooseFilter(filter);
+                m.fill(filter);
+                break;
+            }
+            case Add:
+                f.click("cmdAdd");
+                std::tie(m.state, m.editOn, m.deleteOn, m.resetOn) = std::tuple(Model::Adding, false, false, false);
+                m.typed = {{Col::LastLogin, Today}};
+                break;
+            case Edit:
+                f.click("cmdModify");
+                m.edit();
+                break;
+            case Delete:
+                if (m.shown() != m.rows.end()) // else nothing is asked
+                    f.messages.queueAnswer(yes ? MessageAnswer::Yes : no);
+                f.click("cmdDelete");
+                m.remove(yes);
+                break;
+            case ResetLogin:
+                f.button("cmdResetLogin")->click();
+                if (m.shown() != m.rows.end())
+                    m.shown()->at(Col::LastLogin) = Today;
+                break;
+            case Type: {
+                const auto [box, column] = Boxes[random.bounded(3)];
+                const QString text = column == Col::Name ? any(TypedNames) : any(TypedTexts);
+                f.type(box, text);
+                m.typed[column] = text;
+                break;
+            }
+            case Save:
+                f.click("cmdSave");
+                m.save();
+                break;
+            case Cancel:
+                f.answerAndClick(yes ? MessageAnswer::Yes : no, "cmdCancel");
+                m.cancel(yes);
+                break;
+            case TryToMove:
+                f.pickRow(row); // the list is off: nothing moves
+                f.click("cmdAbout");
+                delete frmAbout::instance(); // hands the activation back, which must not disturb what is pending
+                break;
+            case Exit:
+                QPointer<frmClosing> closing;
+                if (yes) {
+                    f.window->close();
+                } else {
+                    f.click("cmdExit");
+                    QVERIFY(closing = topLevelWindow<frmClosing>());
+                    QTRY_VERIFY(!closing);
+                }
+                QVERIFY(!f.window->isVisible() && !topLevelWindow<frmClosing>());
+                m.exit(yes);
+                QVERIFY2(
+                    readAllRows(f.dataFile()) == m.rows,
+                    qPrintable(QStringLiteral("seed %1: the file after %2").arg(seed).arg(yes ? "a close" : "Exit")));
+                return;
+            }
+            const QString wrong = difference(f, m);
+            if (!wrong.isEmpty())
+                QFAIL(qPrintable(QStringLiteral("seed %1, step %2 (action %3): %4")
+                                     .arg(seed)
+                                     .arg(step)
+                                     .arg(ActionNames[action], wrong)));
+        }
+    }
+};
+
+QTEST_MAIN(TestSequence)
+#include "tst_sequence.moc"
