@@ -105,21 +105,6 @@ public:
         QTest::keyClicks(box, text);
     }
 
-    void addAndSave(const QString& name)
-    {
-        click("cmdAdd");
-        type("txtProName", name);
-        click("cmdSave");
-    }
-
-    // A field of the first stored record with this name.
-    std::optional<QString> stored(const QString& name, const QString& field) const
-    {
-        const auto row = findRow(dataFile(), name);
-        return row ? row->at(size_t(ProgramFields::all().indexOf(field)))
-                   : std::optional<QString>(QStringLiteral("<no record>"));
-    }
-
     QString shownName() const { return box("txtProName")->text(); }
 };
 
