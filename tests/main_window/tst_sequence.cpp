@@ -8,6 +8,7 @@
 #include "shutdown/frmclosing.h"
 
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <map>
 
 using namespace kestrella;
@@ -41,6 +42,7 @@ const QStringList Endings[3][3] = {{{"filter", "pick"}, {"Save", "Cancel"}, {"Sa
                                    {{"Add"}, {"type"}, {"Save", "Cancel"}},
                                    {{"pick", "Edit"}, {"Save", "Cancel"}, {"type"}}};
 constexpr int Viewing = 0, Adding = 1, Editing = 2;
+constexpr auto CaseFree = QRegularExpression::CaseInsensitiveOption;
 
 QString textOf(QWidget* box)
 {
@@ -59,7 +61,7 @@ struct Model
     bool wholeTable = true;
     int state = Viewing;
     std::map<size_t, QString> typed;
-    QString picks[2]; // the type and rating choosers' entries; empty: nothing picked
+    std::map<size_t, QString> picks; // the type and rating choosers' entries; empty: nothing picked
     QStringList list;
     int selected = -1;
     int count = 0;
@@ -104,20 +106,16 @@ struct Model
         showFirstOfSet();
     }
     // Typed text changes a field only where it differs from what the field showed.
-    void store(StoredRow& row, const std::map<size_t, QString>& texts)
-    {
-        for (const auto& [column, text] : texts) {
-            if (text != (state == Adding ? QString() : row[column].value_or(QString())))
-                row[column] = text;
-        }
-    }
-    void storePending(std::map<size_t, QString> texts)
+    void storePending(const std::map<size_t, QString>& texts)
     {
         if (state == Adding) {
             rows.push_back(StoredRow(10));
             shownRow = int(rows.size()) - 1;
         }
-        store(*shown(), texts);
+        for (const auto& [column, text] : texts) {
+            if (text != (state == Adding ? QString() : shown()->at(column).value_or(QString())))
+                shown()->at(column) = text;
+        }
         state = Viewing;
         typed.clear();
     }
@@ -129,9 +127,9 @@ struct Model
             return;
         }
         auto texts = typed;
-        for (size_t i : {0, 1}) {
-            if (!picks[i].isEmpty())
-                texts[i ? Col::Rate : Col::Type] = picks[i];
+        for (const auto& [column, pick] : picks) {
+            if (!pick.isEmpty())
+                texts[column] = pick;
         }
         const bool adding = state == Adding;
         storePending(texts);
@@ -149,12 +147,9 @@ struct Model
             return;
         }
         state = Editing;
-        for (size_t i : {0, 1}) {
-            const QStringList entries = i ? programRatings() : programTypes();
-            const auto stored = shown()->at(i ? Col::Rate : Col::Type).value_or("\n");
-            const auto it = std::find_if(entries.begin(), entries.end(),
-                                         [&](const QString& e) { return e.compare(stored, Qt::CaseInsensitive) == 0; });
-            picks[i] = it == entries.end() ? QString() : *it;
+        for (const auto& [column, entries] : {std::pair(Col::Type, programTypes()), {Col::Rate, programRatings()}}) {
+            const QString stored = QRegularExpression::escape(shown()->at(column).value_or(QString()));
+            picks[column] = entries.value(entries.indexOf(QRegularExpression("^" + stored + "$", CaseFree)));
         }
     }
     void cancel(bool yes)
