@@ -125,6 +125,29 @@ private slots:
         QCOMPARE(f.shownName(), shown);
     }
 
+    // An edit's chooser shows the entry of a stored value in any case, and nothing for any other: Save then writes
+    // only what the user saw picked.
+    void anUntouchedChooserKeepsWhatItCouldNotShow_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("saved");
+        QTest::newRow("not an entry: left as stored") << "Weird type"
+                                                      << "Weird type";
+        QTest::newRow("an entry in other case: the entry") << "surf EXCHANGE"
+                                                           << "Surf Exchange";
+    }
+    void anUntouchedChooserKeepsWhatItCouldNotShow()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QString, saved);
+        MainWindowFixture f;
+        QVERIFY(f.start({{"Site", stored}}));
+        f.pick("Site");
+        f.click("cmdModify");
+        f.click("cmdSave");
+        QCOMPARE(findRow(f.dataFile(), "Site")->at(Col::Type), saved);
+    }
+
     void openHandsOverTheAddressTypedInAnEdit()
     {
         MainWindowFixture f;

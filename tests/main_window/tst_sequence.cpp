@@ -230,7 +230,7 @@ private slots:
     void randomStepsKeepTheWindowAndTheFileInStep_data()
     {
         QTest::addColumn<quint32>("seed");
-        for (quint32 seed = 1; seed <= 10; ++seed)
+        for (quint32 seed = 1; seed <= 12; ++seed)
             QTest::addRow("seed %u", seed) << seed;
     }
     void randomStepsKeepTheWindowAndTheFileInStep()
