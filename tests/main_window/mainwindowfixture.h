@@ -27,7 +27,7 @@ public:
     FakeClock clock{QDate(2026, 3, 5)};
     std::unique_ptr<frmMain> window;
 
-    QString dataFile() const { return dir.filePath(QStringLiteral("datReferral.mdb")); }
+    QString dataFile() const { return dir.filePath(DataFileName); }
 
     bool start(const QList<SeedRecord>& records)
     {
@@ -73,8 +73,8 @@ public:
         return rows.isEmpty() ? -1 : rows.first().row();
     }
 
-    // Clicks the n-th entry carrying this name, as the user would.
-    void pick(const QString& name, int occurrence = 0) { pickRow(int(listed().indexOf(name)) + occurrence); }
+    // Clicks the first entry carrying this name, as the user would.
+    void pick(const QString& name) { pickRow(int(listed().indexOf(name))); }
     void pickRow(int row)
     {
         const QModelIndex index = window->programList().index(row);

@@ -1,4 +1,4 @@
-// What the seeded sequence does not reach: failing re-reads, activations, the Open buttons, long lists, and how the
+// What the seeded sequence does not reach: failing re-reads, activations, the choosers, the Open buttons, and how the
 // program comes to its end.
 #include "about_box/frmabout.h"
 #include "mainwindowfixture.h"
