@@ -50,10 +50,6 @@ public:
     void SetEditColors();
     void SetNormalColors();
 
-    // Exists for tests only: runs the filter's handler on an entry while a change is pending, which the handler
-    // guards against but the disabled filter never offers a user.
-    void chooseFilterWhilePendingForTests(const QString& entry) { setSortText(entry); }
-
     // Pages on the home site.
     static const QString HelpPage;
     static const QString MasterListPage;

@@ -27,7 +27,7 @@ public:
     FakeClock clock{QDate(2026, 3, 5)};
     std::unique_ptr<frmMain> window;
 
-    QString dataFile() const { return dir.filePath(QStringLiteral("datReferral.mdb")); }
+    QString dataFile() const { return dir.filePath(DataFileName); }
 
     bool start(const QList<SeedRecord>& records)
     {
@@ -73,11 +73,10 @@ public:
         return rows.isEmpty() ? -1 : rows.first().row();
     }
 
-    // Clicks the n-th entry carrying this name, as the user would.
-    void pick(const QString& name, int occurrence = 0)
+    // Clicks the first entry carrying this name, as the user would.
+    void pick(const QString& name) { pickRow(int(listed().indexOf(name))); }
+    void pickRow(int row)
     {
-        const int row = int(listed().indexOf(name, 0)) + occurrence;
-        QVERIFY2(row >= occurrence, qPrintable(name));
         const QModelIndex index = window->programList().index(row);
         list()->scrollTo(index);
         QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, list()->visualRect(index).center());
@@ -97,27 +96,13 @@ public:
         click(name);
     }
 
-    // Types as the user would, replacing what a one-line box holds.
+    // Types as the user would, replacing what the box holds.
     void type(const char* name, const QString& text)
     {
         QWidget* box = control<QWidget>(name);
-        if (auto* line = qobject_cast<QLineEdit*>(box))
-            line->clear();
+        QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(box, Qt::Key_Delete);
         QTest::keyClicks(box, text);
-    }
-
-    void addAndSave(const QString& name)
-    {
-        click("cmdAdd");
-        type("txtProName", name);
-        click("cmdSave");
-    }
-
-    // A field of the first stored record with this name.
-    std::optional<QString> stored(const QString& name, const QString& field) const
-    {
-        const auto row = findRow(dataFile(), name);
-        return row ? row->at(size_t(ProgramFields::all().indexOf(field))) : std::optional<QString>(QStringLiteral("<no record>"));
     }
 
     QString shownName() const { return box("txtProName")->text(); }

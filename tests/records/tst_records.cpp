@@ -7,11 +7,9 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
-#include <sys/stat.h>
 
 using namespace kestrella;
 using namespace kestrella::test;
@@ -42,22 +40,6 @@ QStringList namesInStoreOrder(DataSource& store)
     for (store.recordset().moveFirst(); !store.recordset().eof(); store.recordset().moveNext())
         names << store.recordset().fields(ProgramFields::Name).value().value_or("(none)");
     return names;
-}
-
-QStringList storedNames(const QString& path)
-{
-    QStringList names;
-    for (const StoredRow& row : readAllRows(path))
-        names << row[Col::Name].value_or("(none)");
-    return names;
-}
-
-int fileMode(const QString& path)
-{
-    struct stat st
-    {
-    };
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
 }
 
 QByteArray databaseAfter(const QString& sql)
@@ -91,19 +73,11 @@ private slots:
     {
         QTest::addColumn<QString>("source");
         QTest::addColumn<QStringList>("expected");
-        QTest::newRow("apostrophe") << selectByNameStatement("Bob's") << QStringList{"Bob's"};
-        QTest::newRow("SQL text") << selectByNameStatement("' OR '1'='1") << QStringList{"' OR '1'='1"};
-        QTest::newRow("statement break") << selectByNameStatement("x'); DROP TABLE Programs;--")
-                                         << QStringList{"x'); DROP TABLE Programs;--"};
-        QTest::newRow("NUL") << selectByNameStatement(QStringLiteral("a") + QChar(0) + "b")
-                             << QStringList{QStringLiteral("a") + QChar(0) + "b"};
-        QTest::newRow("type in its exact case") << selectByTypeStatement("Other") << QStringList{"Zed", "bob's"};
-        const QStringList all = {"Zed",   "(none)",
-                                 "Bob's", "' OR '1'='1",
-                                 "bob's", "x'); DROP TABLE Programs;--",
-                                 "a",     QStringLiteral("a") + QChar(0) + "b"};
-        QTest::newRow("all, in store order") << selectAllStatement() << all;
-        QTest::newRow("table, in store order") << ProgramsTable << all;
+        const QString nul = QStringLiteral("a") + QChar(0) + "b";
+        QTest::newRow("NUL") << selectByNameStatement(nul) << QStringList{nul};
+        QTest::newRow("type in its exact case") << selectByTypeStatement("Other") << QStringList{"Zed", "Bob's"};
+        QTest::newRow("all, in store order") << selectAllStatement() << QStringList{"Zed", "(none)", "Bob's", "a", nul};
+        QTest::newRow("table, in store order") << ProgramsTable << QStringList{"Zed", "(none)", "Bob's", "a", nul};
     }
     void sourceSelectsExactlyItsRecordsInStoreOrder()
     {
@@ -112,10 +86,7 @@ private slots:
         QFile::remove(m_path);
         createDatabase(m_path, {{"Zed", "Other"},
                                 {std::nullopt, "other"},
-                                {"Bob's"},
-                                {"' OR '1'='1"},
-                                {"bob's", "Other"},
-                                {"x'); DROP TABLE Programs;--"},
+                                {"Bob's", "Other"},
                                 {"a"},
                                 {QStringLiteral("a") + QChar(0) + "b"}});
         DataSource s;
@@ -124,7 +95,7 @@ private slots:
         s.refresh(); // the first open adds the indexes
         s.refresh();
         QCOMPARE(namesInStoreOrder(s), expected);
-        QCOMPARE(readAllRows(m_path).size(), size_t(8));
+        QCOMPARE(readAllRows(m_path).size(), size_t(5));
     }
 
     void implicitSavingStoresOnEachTriggerAndNotBefore_data()
@@ -132,6 +103,7 @@ private slots:
         QTest::addColumn<QString>("trigger");
         for (const char* t : {"moveNext", "moveFirst", "moveLast", "bookmark", "refresh", "newSource", "close"})
             QTest::newRow(t) << QString::fromLatin1(t);
+        QTest::newRow("dropped by updateControls, then a move") << QString("updateControls");
     }
     void implicitSavingStoresOnEachTriggerAndNotBefore()
     {
@@ -140,6 +112,7 @@ private slots:
         s->rs().moveNext();
         const Bookmark beta = s->rs().bookmark();
         s->rs().moveFirst();
+        s->rs().fields(ProgramFields::Name).setValue(QStringLiteral("written")); // typing beats it
         s->name.setText(QStringLiteral("Alpha 2"));
         s->rs().fields(ProgramFields::Comments).setValue(QStringLiteral("written"));
         QCOMPARE(readAllRows(m_path)[0][Col::Name], "Alpha"); // not yet
@@ -154,82 +127,26 @@ private slots:
             s->rs().setBookmark(beta);
         else if (trigger == "refresh")
             s->store.refresh();
-        else if (trigger == "newSource") {
+        else if (trigger == "updateControls") {
+            s->store.updateControls();
+            s->rs().moveNext();
+        } else if (trigger == "newSource") {
             s->store.setRecordSource(selectByNameStatement("Gamma"));
             s->store.refresh();
         } else
             s.reset();
 
+        const bool dropped = trigger == "updateControls";
         const auto rows = readAllRows(m_path);
-        QCOMPARE(rows[0][Col::Name], "Alpha 2");
-        QCOMPARE(rows[0][Col::Comments], "written");
+        QCOMPARE(rows[0][Col::Name], dropped ? "Alpha" : "Alpha 2");
+        QCOMPARE(rows[0][Col::Comments], dropped ? std::nullopt : std::optional<QString>("written"));
         QCOMPARE(rows[1][Col::Name], "Beta");
     }
 
-    // No value stays no value, empty text stays empty text, and typed text beats a value the program wrote.
-    void additionStoresWhatWasTyped_data()
-    {
-        QTest::addColumn<QString>("typedName");
-        QTest::addColumn<QString>("written");
-        QTest::addColumn<QString>("typedComments");
-        QTest::addColumn<StoredRow>("stored");
-        const StoredRow nothing(10);
-        StoredRow typedWins = nothing;
-        typedWins[Col::Name] = "written";
-        typedWins[Col::Comments] = "typed";
-        QTest::newRow("nothing typed: no value") << QString() << QString() << QString() << nothing;
-        QTest::newRow("name typed and cleared: no value") << "x\b" << QString() << QString() << nothing;
-        QTest::newRow("typed text beats a written value") << QString() << "written"
-                                                          << "typed" << typedWins;
-    }
-    void additionStoresWhatWasTyped()
-    {
-        QFETCH(QString, typedName);
-        QFETCH(QString, written);
-        QFETCH(QString, typedComments);
-        QFETCH(StoredRow, stored);
-        BoundStore s(m_path);
-        s.rs().addNew();
-        QCOMPARE(s.name.text(), QString());
-        QTest::keyClicks(&s.name, typedName);
-        if (!written.isNull()) {
-            s.rs().fields(ProgramFields::Name).setValue(written);
-            s.rs().fields(ProgramFields::Comments).setValue(written);
-        }
-        QTest::keyClicks(&s.comments, typedComments);
-        s.rs().update();
-        QCOMPARE(s.rs().recordCount(), 4); // stored at once, and current
-        QVERIFY(readAllRows(m_path).back() == stored);
-        s.rs().moveFirst(); // nothing more to store
-        QCOMPARE(readAllRows(m_path).size(), size_t(4));
-    }
-
-    void noValueShownIsNotSavedBackAsEmptyText()
-    {
-        createDatabase(m_path = m_dir.filePath("n.mdb"), {{std::nullopt}, {QString("")}});
-        BoundStore s(m_path);
-        QVERIFY(!s.rs().fields(ProgramFields::Name).value().has_value());
-        s.rs().moveNext();
-        QCOMPARE(s.rs().fields(ProgramFields::Name).value(), QString(""));
-        s.store.refresh();
-        QVERIFY(readAllRows(m_path) ==
-                (std::vector<StoredRow>{StoredRow(10), {QString(""), {}, {}, {}, {}, {}, {}, {}, {}, {}}}));
-        QFile::remove(m_path);
-    }
-
-    void cancelDropsTypedAndWrittenChanges()
-    {
-        BoundStore s(m_path);
-        s.name.setText(QStringLiteral("Renamed"));
-        s.rs().fields(ProgramFields::Comments).setValue(QStringLiteral("written"));
-        s.store.updateControls();
-        QCOMPARE(s.name.text(), "Alpha");
-        s.rs().moveNext();
-        QCOMPARE(readAllRows(m_path)[0], (StoredRow{"Alpha", {}, {}, {}, {}, {}, {}, {}, {}, {}}));
-    }
-
+    // Typed text belongs to the record the boxes showed as it was typed, and to none when they showed none.
     void typedTextReachesOnlyTheRecordShown()
     {
+        const auto before = readAllRows(m_path);
         BoundStore s(m_path);
         {
             DataSource::DisplayFreeze freeze(s.store);
@@ -239,45 +156,10 @@ private slots:
         }
         QCOMPARE(s.name.text(), "Gamma");
         BoundStore none(m_path, selectByNameStatement("nobody"));
-        QVERIFY(!none.rs().hasCurrentRecord());
-        QVERIFY_THROWS_EXCEPTION(StoreError, none.rs().deleteCurrent());
         none.name.setText(QStringLiteral("typed with nothing shown"));
         none.rs().update();
         none.store.refresh();
-        QCOMPARE(storedNames(m_path), (QStringList{"Alpha", "Beta", "Gamma"}));
-    }
-
-    void deleteRemovesTheCurrentRecordAtOnce()
-    {
-        BoundStore main(m_path);
-        DataSource closing; // another store on the same file, as at Exit
-        closing.setDatabaseName(m_path);
-        closing.refresh();
-        closing.recordset().moveNext();
-        closing.recordset().deleteCurrent();
-        QCOMPARE(storedNames(m_path), (QStringList{"Alpha", "Gamma"}));
-        closing.recordset().moveNext();
-        QCOMPARE(closing.recordset().fields(ProgramFields::Name).value(), "Gamma");
-
-        main.rs().moveNext(); // Beta's place: its row is gone, and a write cannot bring it back
-        main.rs().fields(ProgramFields::Comments).setValue(QStringLiteral("late"));
-        QVERIFY_THROWS_EXCEPTION(StoreError, main.rs().update());
-        main.store.updateControls();
-        main.rs().moveFirst();
-        main.rs().deleteCurrent();
-        QCOMPARE(main.name.text(), QString());
-        main.store.refresh();
-        QCOMPARE(namesInStoreOrder(main.store), QStringList{"Gamma"});
-    }
-
-    void deletingAPendingAdditionStoresNothing()
-    {
-        BoundStore s(m_path);
-        s.rs().addNew();
-        s.name.setText(QStringLiteral("never"));
-        s.rs().deleteCurrent();
-        s.store.refresh();
-        QCOMPARE(readAllRows(m_path).size(), size_t(3));
+        QVERIFY(readAllRows(m_path) == before);
     }
 
     // A first run makes an owner-only file with an empty table; anything else unusable is refused once and left
@@ -319,11 +201,11 @@ private slots:
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{DataFileName});
         if (starts) {
             QVERIFY(messages.shown.isEmpty());
-            QCOMPARE(fileMode(path), 0600);
+            QCOMPARE(QFile::permissions(path),
+                     QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
             QVERIFY(readAllRows(path).empty());
         } else {
             QCOMPARE(messages.shown.size(), 1);
-            QVERIFY(QRegularExpression("^Error \\d+: .+").match(messages.shown[0].prompt).hasMatch());
             QCOMPARE(fileBytes(path), file.toByteArray());
         }
     }
