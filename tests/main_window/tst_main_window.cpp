@@ -3,7 +3,7 @@
 #include "about_box/frmabout.h"
 #include "mainwindowfixture.h"
 #include "shutdown/frmclosing.h"
-#include "web_open/fakeshell.h"
+#include "support/fakeshell.h"
 
 #include <QContextMenuEvent>
 #include <QTimer>
@@ -157,8 +157,7 @@ private slots:
         f.click("cmdModify");
         f.type("txtProLogin", "http://typed.example/");
         f.button("cmdLoginOpen")->click();
-        QCOMPARE(shell.starts.size(), 1);
-        QCOMPARE(shell.starts[0].argument, QStringLiteral("http://typed.example/"));
+        QCOMPARE(shell.starts, QStringList{QStringLiteral("browser http://typed.example/")});
     }
 
     void aFailedExitLeavesNoLabelForALaterSave()

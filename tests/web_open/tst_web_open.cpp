@@ -1,5 +1,6 @@
 #include "about_box/frmabout.h"
 #include "app/appinfo.h"
+#include "support/fakeshell.h"
 #include "support/testsupport.h"
 #include "web_open/webopen.h"
 
@@ -11,46 +12,6 @@ using namespace kestrella;
 using namespace kestrella::test;
 
 namespace {
-
-// Records what the opener would have started ("browser <address>", "desktop ...", "fallback ...") instead of
-// starting it. Each kind named in `refused` fails; with "look-up" there it finds no browser at all.
-class FakeShell : public DesktopShell
-{
-public:
-    FakeShell() { DesktopShell::install(this); }
-    ~FakeShell() override { DesktopShell::install(nullptr); }
-
-    std::unique_ptr<DesktopApp> defaultAppFor(const QString& filePath) override
-    {
-        lookedUpFile = filePath;
-        lookedUpPermissions = QFile(filePath).permissions();
-        return refused.contains(QLatin1String("look-up")) ? nullptr : std::make_unique<Browser>(*this);
-    }
-    bool openWithDesktop(const QString& address) override { return record(QStringLiteral("desktop"), address); }
-    bool startFallback(const QString& address) override { return record(QStringLiteral("fallback"), address); }
-
-    QString refused;
-    QStringList starts;
-    QString lookedUpFile;
-    QFile::Permissions lookedUpPermissions;
-
-private:
-    struct Browser : DesktopApp
-    {
-        explicit Browser(FakeShell& shell)
-            : shell(shell)
-        {
-        }
-        bool start(const QString& argument) override { return shell.record(QStringLiteral("browser"), argument); }
-        FakeShell& shell;
-    };
-
-    bool record(const QString& kind, const QString& argument)
-    {
-        starts << kind + u' ' + argument;
-        return !refused.contains(kind);
-    }
-};
 
 // A private desktop whose one program for web pages is a stand-in browser that writes down its arguments, so no
 // real browser can start. Made before GLib first reads the XDG folders, which it reads once.
