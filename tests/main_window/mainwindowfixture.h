@@ -90,19 +90,14 @@ public:
     }
 
     void click(const char* name) { command(name)->click(); }
-    void answerAndClick(MessageAnswer answer, const char* name)
-    {
-        messages.queueAnswer(answer);
-        click(name);
-    }
 
-    // Types as the user would, replacing what the box holds.
+    // Types as the user would, replacing what the box holds (a line break as Return).
     void type(const char* name, const QString& text)
     {
         QWidget* box = control<QWidget>(name);
         QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClick(box, Qt::Key_Delete);
-        QTest::keyClicks(box, text);
+        QTest::keyClicks(box, QString(text).replace('\n', '\r'));
     }
 
     QString shownName() const { return box("txtProName")->text(); }

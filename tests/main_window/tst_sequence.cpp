@@ -9,6 +9,7 @@
 
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <functional>
 #include <map>
 
 using namespace kestrella;
@@ -53,12 +54,10 @@ QString textOf(QWidget* box)
 // What the window must hold after each step, and how each step changes it.
 struct Model
 {
+    using Row = std::vector<StoredRow>::iterator;
     std::vector<StoredRow> rows; // the file, in store order
-    std::vector<StoredRow>::iterator shown() { return shownRow < 0 ? rows.end() : rows.begin() + shownRow; }
     int shownRow = -1;
-    size_t setColumn = Col::Name; // the record source: the records whose column holds setValue; none: all
-    std::optional<QString> setValue;
-    bool wholeTable = true;
+    std::function<bool(const StoredRow&)> inSet; // the record source
     int state = Viewing;
     std::map<size_t, QString> typed;
     std::map<size_t, QString> picks; // the type and rating choosers' entries; empty: nothing picked
@@ -67,10 +66,10 @@ struct Model
     int count = 0;
     int messages = 0;
 
-    bool inSet(const StoredRow& row) const { return wholeTable || row[setColumn] == setValue; }
+    Row shown() { return shownRow < 0 ? rows.end() : rows.begin() + shownRow; }
     void showFirstOfSet()
     {
-        const auto it = std::find_if(rows.begin(), rows.end(), [&](const StoredRow& r) { return inSet(r); });
+        const Row it = std::find_if(rows.begin(), rows.end(), inSet);
         shownRow = it == rows.end() ? -1 : int(it - rows.begin());
     }
     QString shownText(size_t column)
@@ -89,8 +88,9 @@ struct Model
     }
     void fill(const QString& filter)
     {
-        wholeTable = filter == ListAllEntry;
-        std::tie(setColumn, setValue) = std::pair(Col::Type, filter);
+        inSet = [filter](const StoredRow& r) {
+            return filter == ListAllEntry || r[Col::Type] == filter;
+        };
         list.clear();
         count = 0;
         for (const StoredRow& row : rows) {
@@ -102,7 +102,10 @@ struct Model
     }
     void pick(int row)
     {
-        std::tie(wholeTable, setColumn, setValue, selected) = std::tuple(false, Col::Name, list[row], row);
+        inSet = [name = list[row]](const StoredRow& r) {
+            return r[Col::Name] == name;
+        };
+        selected = row;
         showFirstOfSet();
     }
     // Typed text changes a field only where it differs from what the field showed.
@@ -307,10 +310,11 @@ private slots:
                 f.click("cmdSave");
                 m.save();
             } else if (action == "Cancel") {
-                f.answerAndClick(answer, "cmdCancel");
+                f.messages.queueAnswer(answer);
+                f.click("cmdCancel");
                 m.cancel(yes);
             } else if (action == "Exit") {
-                const bool byTitleBar = seed / 3 % 2;
+                const bool byTitleBar = seed % 4 == 3;
                 QPointer<frmClosing> closing;
                 if (byTitleBar)
                     f.window->close(); // no closing window, no label

@@ -34,14 +34,6 @@ struct BoundStore
     DataSource store;
 };
 
-QStringList namesInStoreOrder(DataSource& store)
-{
-    QStringList names;
-    for (store.recordset().moveFirst(); !store.recordset().eof(); store.recordset().moveNext())
-        names << store.recordset().fields(ProgramFields::Name).value().value_or("(none)");
-    return names;
-}
-
 QByteArray databaseAfter(const QString& sql)
 {
     QTemporaryDir dir;
@@ -66,36 +58,6 @@ private slots:
         m_path = m_dir.filePath(DataFileName);
         QFile::remove(m_path);
         createDatabase(m_path, {{"Alpha"}, {"Beta"}, {"Gamma"}});
-    }
-
-    // Spliced text stays one value, compared exactly; indexes never reorder what a source selects.
-    void sourceSelectsExactlyItsRecordsInStoreOrder_data()
-    {
-        QTest::addColumn<QString>("source");
-        QTest::addColumn<QStringList>("expected");
-        const QString nul = QStringLiteral("a") + QChar(0) + "b";
-        QTest::newRow("NUL") << selectByNameStatement(nul) << QStringList{nul};
-        QTest::newRow("type in its exact case") << selectByTypeStatement("Other") << QStringList{"Zed", "Bob's"};
-        QTest::newRow("all, in store order") << selectAllStatement() << QStringList{"Zed", "(none)", "Bob's", "a", nul};
-        QTest::newRow("table, in store order") << ProgramsTable << QStringList{"Zed", "(none)", "Bob's", "a", nul};
-    }
-    void sourceSelectsExactlyItsRecordsInStoreOrder()
-    {
-        QFETCH(QString, source);
-        QFETCH(QStringList, expected);
-        QFile::remove(m_path);
-        createDatabase(m_path, {{"Zed", "Other"},
-                                {std::nullopt, "other"},
-                                {"Bob's", "Other"},
-                                {"a"},
-                                {QStringLiteral("a") + QChar(0) + "b"}});
-        DataSource s;
-        s.setDatabaseName(m_path);
-        s.setRecordSource(source);
-        s.refresh(); // the first open adds the indexes
-        s.refresh();
-        QCOMPARE(namesInStoreOrder(s), expected);
-        QCOMPARE(readAllRows(m_path).size(), size_t(5));
     }
 
     void implicitSavingStoresOnEachTriggerAndNotBefore_data()
@@ -174,8 +136,6 @@ private slots:
         QTest::newRow("missing: created owner-only") << QVariant() << true;
         QTest::newRow("zero bytes: made owner-only") << QVariant(QByteArray()) << true;
         QTest::newRow("text") << QVariant(QByteArray("My programs:\r\nAlpha  alpha-user  secret\r\n")) << false;
-        QTest::newRow("old format header")
-            << QVariant(QByteArray("\x00\x01\x00\x00Standard Jet DB\x00", 20) + QByteArray(2000, 'x')) << false;
         QTest::newRow("damaged header") << QVariant(header) << false;
         QTest::newRow("cut short") << QVariant(made.left(100)) << false;
         QTest::newRow("no Programs table")

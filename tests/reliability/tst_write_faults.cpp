@@ -48,7 +48,7 @@ constexpr uid_t Nobody = 65534;
 void typeEverything(MainWindowFixture& f)
 {
     for (int i = 0; i < 3; ++i)
-        typeInto(f.control<QWidget>(TypedBoxes[i]), Typed[i]);
+        f.type(TypedBoxes[i], Typed[i]);
 }
 
 QStringList shownTexts(const MainWindowFixture& f)

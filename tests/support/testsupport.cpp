@@ -3,10 +3,8 @@
 #include "records/program.h"
 
 #include <QFile>
-#include <QLineEdit>
 #include <QStringDecoder>
 #include <QStringList>
-#include <QTest>
 #include <sqlite3.h>
 
 namespace kestrella::test {
@@ -123,18 +121,6 @@ void FileLock::release()
     sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr);
     sqlite3_close(m_db);
     m_db = nullptr;
-}
-
-void typeInto(QWidget* box, const QString& text)
-{
-    if (auto* line = qobject_cast<QLineEdit*>(box))
-        line->clear();
-    const QStringList lines = text.split(QLatin1Char('\n'));
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        if (i > 0)
-            QTest::keyClick(box, Qt::Key_Return);
-        QTest::keyClicks(box, lines[i]);
-    }
 }
 
 MessageAnswer ScriptedMessages::show(QWidget*, const Message& message)

@@ -71,9 +71,6 @@ private:
     sqlite3* m_db = nullptr;
 };
 
-// Replaces a box's text key by key, as a user types it (a line break as Return).
-void typeInto(QWidget* box, const QString& text);
-
 // Answers message boxes as told and records every one shown.
 class ScriptedMessages : public MessageService
 {
