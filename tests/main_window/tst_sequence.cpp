@@ -249,6 +249,7 @@ private slots:
         m.rows = readAllRows(f.dataFile());
         m.fill(ListAllEntry);
         m.shownRow = 0;
+        QCOMPARE(difference(f, m, false), QString());
         for (int step = 1; step <= Steps; ++step) {
             QStringList actions = {"type", "type", "type", "Save", "Cancel", "a pick and an activation while pending"};
             if (m.state == Viewing) {

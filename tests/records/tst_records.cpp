@@ -60,6 +60,33 @@ private slots:
         createDatabase(m_path, {{"Alpha"}, {"Beta"}, {"Gamma"}});
     }
 
+    // The indexes the first open adds never reorder what a source selects, nor widen it to other cases.
+    void sourceSelectsItsRecordsInStoreOrder_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("all") << selectAllStatement() << QStringList{"Zed", "(none)", "Bob's", "a"};
+        QTest::newRow("a type, in its exact case") << selectByTypeStatement("Other") << QStringList{"Zed", "Bob's"};
+    }
+    void sourceSelectsItsRecordsInStoreOrder()
+    {
+        QFETCH(QString, source);
+        QFETCH(QStringList, expected);
+        QFile::remove(m_path);
+        createDatabase(m_path, {{"Zed", "Other"}, {std::nullopt, "other"}, {"Bob's", "Other"}, {"a"}});
+        DataSource s;
+        s.setDatabaseName(m_path);
+        s.setRecordSource(source);
+        for (const QString& index : programsIndexes())
+            runSql(m_path, index);
+        s.refresh();
+        QStringList names;
+        Recordset& rs = s.recordset();
+        for (rs.moveFirst(); !rs.eof(); rs.moveNext())
+            names << rs.fields(ProgramFields::Name).value().value_or("(none)");
+        QCOMPARE(names, expected);
+    }
+
     void implicitSavingStoresOnEachTriggerAndNotBefore_data()
     {
         QTest::addColumn<QString>("trigger");
