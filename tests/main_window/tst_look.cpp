@@ -52,10 +52,12 @@ QWidget* open(MainWindowFixture& f, const QString& what)
         return frmAbout::showInstance();
     if (what == QLatin1String("frmClosing"))
         return new frmClosing(f.dir.path()); // never shown, so it neither walks nor ticks; cleanup deletes it
-    if (!f.start({{"Zeta Surf", "Surf Exchange", "Excellent", "http://a.example", "http://b.example", "c.example"}}))
+    if (!f.start({{"Zeta Surf", "Traffic Exchange", "Excellent", "http://a.example", "http://b.example", "c.example"}}))
         qFatal("the main window did not start");
-    if (what == QLatin1String("editing"))
+    if (what == QLatin1String("editing")) {
+        f.pick(QStringLiteral("Zeta Surf"));
         f.click("cmdModify");
+    }
     if (what == QLatin1String("adding") || what == QLatin1String("saved")) {
         f.click("cmdAdd");
         f.type("txtProName", "Zeta Two");
