@@ -9,15 +9,20 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLockFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTest>
+#include <QTimer>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
+#include <sqlite3.h>
+#include <unistd.h>
 
 using namespace kestrella;
 using namespace kestrella::test;
@@ -89,6 +94,38 @@ struct CancellingUser : MigrationObserver
     void started(qint64) override {}
     void copied(qint64) override {}
     bool cancelRequested() override { return true; }
+};
+
+int indexCount(const QString& path)
+{
+    sqlite3* db = nullptr;
+    sqlite3_stmt* st = nullptr;
+    sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_master WHERE type = 'index'", -1, &st, nullptr);
+    const int count = sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_int(st, 0) : -1;
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    return count;
+}
+
+// A read transaction another connection holds on the file until release: a commit waits for it.
+struct Reader
+{
+    explicit Reader(const QString& path)
+    {
+        sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+        sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+        sqlite3_prepare_v2(db, "SELECT count(*) FROM Programs", -1, &st, nullptr);
+        sqlite3_step(st);
+    }
+    ~Reader() { release(); }
+    void release()
+    {
+        sqlite3_finalize(std::exchange(st, nullptr));
+        sqlite3_close(std::exchange(db, nullptr));
+    }
+    sqlite3* db = nullptr;
+    sqlite3_stmt* st = nullptr;
 };
 
 bool ownerOnly(const QString& path)
@@ -384,6 +421,67 @@ private slots:
             QVERIFY(prepareDataFile(folder.path(), Importer));
             QCOMPARE(messages.shown.size(), 1);
         }
+    }
+
+    // A file another tool made gets the indexes before the main window opens, with a window when that takes a while;
+    // one that cannot take them now goes on without them, at once.
+    void startUpAddsTheIndexesAFileLacks_data()
+    {
+        QTest::addColumn<QString>("hold");
+        QTest::addColumn<bool>("windowShown");
+        QTest::addColumn<int>("indexes");
+        QTest::newRow("a reader holds up the commit: the window shows meanwhile") << "reader" << true << 3;
+        QTest::newRow("read-only file: goes on without") << "read-only" << false << 0;
+        QTest::newRow("another writer holds the file: goes on without") << "writer" << false << 0;
+    }
+    void startUpAddsTheIndexesAFileLacks()
+    {
+        QFETCH(QString, hold);
+        QFETCH(bool, windowShown);
+        QFETCH(int, indexes);
+        const Folder folder;
+        createDatabase(folder.dataFile(), {{"Beta"}, {"alpha"}});
+        const QByteArray before = fileBytes(folder.dataFile());
+        std::optional<Reader> reader;
+        std::optional<FileLock> writer;
+        if (hold == "reader")
+            reader.emplace(folder.dataFile());
+        else if (hold == "writer")
+            writer.emplace(folder.dataFile(), true);
+        else
+            actAsOwnerOfReadOnly(folder);
+        const auto backToRoot = qScopeGuard([] { (void)::seteuid(0); });
+        bool shown = false;
+        QTimer poll; // runs only while start-up keeps events flowing
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            for (QWidget* top : QApplication::topLevelWidgets())
+                shown |= top->objectName() == QStringLiteral("frmPrepare") && top->isVisible();
+            if (shown && reader)
+                reader->release();
+        });
+        poll.start(20);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(prepareDataFile(folder.path(), Importer));
+        QCOMPARE(shown, windowShown);
+        QCOMPARE(indexCount(folder.dataFile()), indexes);
+        if (indexes == 0) {
+            QVERIFY(clock.elapsed() < 1000);
+            QCOMPARE(fileBytes(folder.dataFile()), before);
+        }
+    }
+
+private:
+    // Root writes through any permission: the file is handed to an unprivileged user, who then starts the program.
+    static void actAsOwnerOfReadOnly(const Folder& folder)
+    {
+        constexpr uid_t Nobody = 65534;
+        QFile::setPermissions(folder.dataFile(), QFile::ReadOwner);
+        if (::geteuid() != 0)
+            return;
+        for (const QString& path : {folder.path(), folder.dataFile()})
+            QVERIFY(::chown(QFile::encodeName(path).constData(), Nobody, Nobody) == 0);
+        QVERIFY(::seteuid(Nobody) == 0);
     }
 };
 
