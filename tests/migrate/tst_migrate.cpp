@@ -108,26 +108,6 @@ int indexCount(const QString& path)
     return count;
 }
 
-// A read transaction another connection holds on the file until release: a commit waits for it.
-struct Reader
-{
-    explicit Reader(const QString& path)
-    {
-        sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
-        sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
-        sqlite3_prepare_v2(db, "SELECT count(*) FROM Programs", -1, &st, nullptr);
-        sqlite3_step(st);
-    }
-    ~Reader() { release(); }
-    void release()
-    {
-        sqlite3_finalize(std::exchange(st, nullptr));
-        sqlite3_close(std::exchange(db, nullptr));
-    }
-    sqlite3* db = nullptr;
-    sqlite3_stmt* st = nullptr;
-};
-
 bool ownerOnly(const QString& path)
 {
     return QFile::permissions(path) == (QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
@@ -442,11 +422,13 @@ private slots:
         const Folder folder;
         createDatabase(folder.dataFile(), {{"Beta"}, {"alpha"}});
         const QByteArray before = fileBytes(folder.dataFile());
-        std::optional<Reader> reader;
+        sqlite3* reader = nullptr; // a read transaction until the window shows: the build's commit waits for it
+        const auto closeReader = qScopeGuard([&] { sqlite3_close(reader); });
         std::optional<FileLock> writer;
-        if (hold == "reader")
-            reader.emplace(folder.dataFile());
-        else if (hold == "writer")
+        if (hold == "reader") {
+            sqlite3_open(QFile::encodeName(folder.dataFile()).constData(), &reader);
+            sqlite3_exec(reader, "BEGIN; SELECT count(*) FROM Programs", nullptr, nullptr, nullptr);
+        } else if (hold == "writer")
             writer.emplace(folder.dataFile(), true);
         else
             actAsOwnerOfReadOnly(folder);
@@ -456,8 +438,8 @@ private slots:
         QObject::connect(&poll, &QTimer::timeout, [&] {
             for (QWidget* top : QApplication::topLevelWidgets())
                 shown |= top->objectName() == QStringLiteral("frmPrepare") && top->isVisible();
-            if (shown && reader)
-                reader->release();
+            if (shown)
+                sqlite3_close(std::exchange(reader, nullptr));
         });
         poll.start(20);
         QElapsedTimer clock;
