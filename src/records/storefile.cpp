@@ -65,7 +65,8 @@ void createEmptyTable(sqlite3* db)
 // beside the program between writes, where WAL would leave two more. FULL syncs the journal and the file, but the
 // commit itself is the journal's removal, and only EXTRA syncs the folder after it: without that a power cut just
 // after Save returned could bring the journal back and roll the saved record away. A connection is only ever used by
-// the thread that opened it, so SQLite need not lock it on every call (a tenth of the time of reading every name).
+// one thread at a time (the index build hands its own to a worker and waits), so SQLite need not lock it on every call
+// (a tenth of the time of reading every name).
 sqlite3* openReadWrite(const QByteArray& path)
 {
     sqlite3* db = nullptr;
