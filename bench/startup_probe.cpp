@@ -1,6 +1,8 @@
 // Starts the main window as the program does and stops at the list's first paint, printing when that
-// happened and the resident size then. With --bare: the same window of the same controls, nothing loaded.
+// happened and the resident size then. With --bare: the same window of the same controls, nothing loaded. With
+// --first-window FOLDER: stops at the first paint of any window, the progress window of start-up's preparation too.
 #include "main_window/frmmain.h"
+#include "migrate/startup.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -49,10 +51,16 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     const QString argument = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
     const bool bare = argument == QLatin1String("--bare");
-    kestrella::frmMain window(bare ? QStringLiteral("/nonexistent") : argument);
+    const bool anyWindow = argument == QLatin1String("--first-window") && argc > 2;
+    const QString folder = anyWindow ? QString::fromLocal8Bit(argv[2]) : argument;
+    FirstPaint firstPaint;
+    if (anyWindow)
+        app.installEventFilter(&firstPaint);
+    if (!bare && !kestrella::prepareDataFile(folder, kestrella::importerPath(folder)))
+        return 1;
+    kestrella::frmMain window(bare ? QStringLiteral("/nonexistent") : folder);
     if (!bare && !window.Form_Load())
         return 1;
-    FirstPaint firstPaint;
     window.findChild<QAbstractItemView*>(QStringLiteral("lstPrograms"))->viewport()->installEventFilter(&firstPaint);
     window.show();
     return app.exec();

@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QPlainTextEdit>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QToolButton>
 #include <QWindow>
@@ -44,9 +45,26 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& caption, int
     return label;
 }
 
+// The choosers keep the form's narrow widths, where the style's margins around the text would clip the longest
+// type ("Traffic Exchange"); the text may also use the blank the style leaves before the arrow.
+class ChooserStyle : public QProxyStyle
+{
+public:
+    QRect subControlRect(ComplexControl control, const QStyleOptionComplex* option, SubControl part,
+                         const QWidget* widget) const override
+    {
+        QRect rect = QProxyStyle::subControlRect(control, option, part, widget);
+        if (control == CC_ComboBox && part == SC_ComboBoxEditField)
+            rect.adjust(-1, 0, 3, 0);
+        return rect;
+    }
+};
+
 QComboBox* makeChooser(QWidget* parent, const char* name, const QStringList& entries)
 {
+    static ChooserStyle* const style = new ChooserStyle; // shared by every chooser, for the program's lifetime
     auto* chooser = makeControl<QComboBox>(parent, name);
+    chooser->setStyle(style);
     chooser->addItems(entries);
     chooser->setCurrentIndex(-1); // nothing picked until the user or an Edit picks
     chooser->setMaxVisibleItems(int(entries.size()));

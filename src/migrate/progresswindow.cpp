@@ -8,19 +8,27 @@
 
 namespace kestrella {
 
-MigrationProgressWindow::MigrationProgressWindow()
-    : m_dialog(std::make_unique<QProgressDialog>())
+std::unique_ptr<QProgressDialog> makeProgressWindow(const QString& name, const QString& text)
 {
-    m_dialog->setObjectName(QStringLiteral("frmMigrate"));
-    m_dialog->setWindowTitle(AppInfo::title());
-    m_dialog->setWindowModality(Qt::NonModal);
-    m_dialog->setCancelButtonText(QStringLiteral("Cancel"));
-    // Stays up until the switch is done, not just until the last row is copied.
-    m_dialog->setAutoClose(false);
-    m_dialog->setAutoReset(false);
-    // Quick conversions finish before it would show.
-    m_dialog->setMinimumDuration(500);
-    m_dialog->setRange(0, 0); // busy until the file says how many rows it holds
+    auto dialog = std::make_unique<QProgressDialog>();
+    dialog->setObjectName(name);
+    dialog->setWindowTitle(AppInfo::title());
+    dialog->setWindowModality(Qt::NonModal);
+    dialog->setCancelButtonText(QStringLiteral("Cancel"));
+    // Stays up until the work is done, not just until the bar is full.
+    dialog->setAutoClose(false);
+    dialog->setAutoReset(false);
+    // Quick work finishes before it would show.
+    dialog->setMinimumDuration(500);
+    dialog->setRange(0, 0);
+    dialog->setValue(0); // starts the clock of that half second
+    dialog->setLabelText(text);
+    return dialog;
+}
+
+MigrationProgressWindow::MigrationProgressWindow()
+    : m_dialog(makeProgressWindow(QStringLiteral("frmMigrate"), QString()))
+{
     showCount();
 }
 

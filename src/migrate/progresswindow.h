@@ -5,11 +5,15 @@
 #include <memory>
 
 class QProgressDialog;
+class QString;
 
 namespace kestrella {
 
-// A small window with rows copied of rows total while an Access database is converted. It is never
-// modal: nothing else is open yet, and the conversion keeps its events flowing.
+// A progress window for work done before the main window opens. It is never modal: nothing else is open yet, and the
+// work keeps its events flowing. It shows only once the work has taken half a second, busy until told a count.
+std::unique_ptr<QProgressDialog> makeProgressWindow(const QString& name, const QString& text);
+
+// A small window with rows copied of rows total while an Access database is converted.
 class MigrationProgressWindow final : public MigrationObserver
 {
 public:

@@ -69,7 +69,6 @@ void Cursor::refresh()
     m_written.clear();
     m_rows.forget();
     showCurrent();
-    m_file.addMissingIndexesOnce();
 }
 
 void Cursor::close()

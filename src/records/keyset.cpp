@@ -109,8 +109,12 @@ void Keyset::read(sqlite3* db, const QString& statement, int field, bool fieldIn
             keys.push_back(keyset.int64(0));
             if (field < 0)
                 continue;
-            const bool null = sqlite3_column_type(keyset.handle(), 1) == SQLITE_NULL;
+            // Only a NULL has no text, or a value SQLite ran out of memory converting: asking the type of every
+            // value as well would cost a call a name, a few percent of reading a million.
             const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(keyset.handle(), 1));
+            const bool null = !text && sqlite3_column_type(keyset.handle(), 1) == SQLITE_NULL;
+            if (!text && !null)
+                throwSqliteError(db);
             column.texts.append(QByteArrayView(text, null ? 0 : sqlite3_column_bytes(keyset.handle(), 1)));
             column.isNull.push_back(null);
         }

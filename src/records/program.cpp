@@ -56,12 +56,35 @@ QString programsTableSchema()
     return QStringLiteral("CREATE TABLE Programs (%1)").arg(columns.join(QStringLiteral(", ")));
 }
 
+namespace {
+
+struct ProgramsIndex
+{
+    const char* name;
+    const char* columns;
+};
+
+constexpr ProgramsIndex Indexes[] = {{"ProgramsByName", "ProName"},
+                                     {"ProgramsByListName", "ProName COLLATE NOCASE"},
+                                     {"ProgramsByTypeAndListName", "ProType, ProName COLLATE NOCASE"}};
+
+} // namespace
+
+QStringList programsIndexNames()
+{
+    QStringList names;
+    for (const ProgramsIndex& index : Indexes)
+        names << QString::fromLatin1(index.name);
+    return names;
+}
+
 QStringList programsIndexes()
 {
-    return {QStringLiteral("CREATE INDEX IF NOT EXISTS ProgramsByName ON Programs (ProName)"),
-            QStringLiteral("CREATE INDEX IF NOT EXISTS ProgramsByListName ON Programs (ProName COLLATE NOCASE)"),
-            QStringLiteral("CREATE INDEX IF NOT EXISTS ProgramsByTypeAndListName ON Programs "
-                           "(ProType, ProName COLLATE NOCASE)")};
+    QStringList statements;
+    for (const ProgramsIndex& index : Indexes)
+        statements << QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON Programs (%2)")
+                          .arg(QLatin1String(index.name), QLatin1String(index.columns));
+    return statements;
 }
 
 QString cleanProgramName(const QString& typed)

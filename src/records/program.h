@@ -44,6 +44,7 @@ QString quoteLiteral(const QString& text);
 // keep exact comparison; an index never changes which records a statement selects.
 QString programsTableSchema();
 QStringList programsIndexes();
+QStringList programsIndexNames();
 
 // Save keeps names free of apostrophes (stored files rely on it): each becomes a backquote.
 QString cleanProgramName(const QString& typed);

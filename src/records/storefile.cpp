@@ -65,10 +65,10 @@ void createEmptyTable(sqlite3* db)
 // beside the program between writes, where WAL would leave two more. FULL syncs the journal and the file, but the
 // commit itself is the journal's removal, and only EXTRA syncs the folder after it: without that a power cut just
 // after Save returned could bring the journal back and roll the saved record away. A connection is only ever used by
-// the thread that opened it, so SQLite need not lock it on every call (a tenth of the time of reading every name).
-// Its page cache is kept to 256 KiB, an eighth of SQLite's default: reading every name passes once over the names'
-// index, and a larger cache would keep up to 2 MB of pages that pass never reads again, while a one-record change
-// needs a few pages of each b-tree.
+// one thread at a time (the index build hands its own to a worker and waits), so SQLite need not lock it on every call
+// (a tenth of the time of reading every name). Its page cache is kept to 256 KiB, an eighth of SQLite's default:
+// reading every name passes once over the names' index, and a larger cache would keep up to 2 MB of pages that pass
+// never reads again, while a one-record change needs a few pages of each b-tree.
 sqlite3* openReadWrite(const QByteArray& path)
 {
     sqlite3* db = nullptr;
@@ -125,7 +125,6 @@ void StoreFile::open(const QString& path, bool createIfMissing)
     }
     m_db = db;
     m_path = path;
-    m_indexesChecked = fresh;
 }
 
 void StoreFile::close()
@@ -148,29 +147,73 @@ bool StoreFile::reopenIfReadOnly()
     }
     sqlite3_close_v2(m_db); // a zombie until the old connection's statements are finalised
     m_db = db;
-    m_indexesChecked = false;
     return true;
-}
-
-void StoreFile::addMissingIndexesOnce()
-{
-    if (m_indexesChecked)
-        return;
-    m_indexesChecked = true;
-    if (sqlite3_db_readonly(m_db, "main") == 1)
-        return;
-    // Speed only: a file that cannot take them now (locked, read-only) works without them, and no one
-    // waits for a lock to get them.
-    sqlite3_busy_timeout(m_db, 0);
-    for (const QString& index : programsIndexes())
-        resumeNext([&] { execute(m_db, index.toUtf8().constData()); });
-    sqlite3_busy_timeout(m_db, BusyTimeoutMs);
 }
 
 qint64 StoreFile::dataVersion() const
 {
     SqliteStatement version(m_db, QStringLiteral("PRAGMA data_version"));
     return version.step() ? version.int64(0) : -1;
+}
+
+namespace {
+
+bool lacksIndexes(sqlite3* db)
+{
+    SqliteStatement present(db, QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'index' AND name = ?1"));
+    for (const QString& name : programsIndexNames()) {
+        present.bind(1, name);
+        const bool found = present.step();
+        present.reset();
+        if (!found)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+std::unique_ptr<IndexBuild> IndexBuild::forFile(const QString& path)
+{
+    const QByteArray encoded = QFile::encodeName(path);
+    sqlite3* db = openReadWrite(encoded);
+    std::unique_ptr<IndexBuild> build(new IndexBuild(db));
+    sqlite3_busy_timeout(db, 0);
+    refuseIfCutShort(db, encoded);
+    if (sqlite3_db_readonly(db, "main") == 1 || !lacksIndexes(db))
+        return nullptr;
+    return build;
+}
+
+// Checked between a few thousand steps of SQLite's machine, so a stop ends even the sort of a million names soon.
+IndexBuild::IndexBuild(sqlite3* db)
+    : m_db(db)
+{
+    sqlite3_progress_handler(
+        m_db, 4096, [](void* stopped) { return int(static_cast<std::atomic<bool>*>(stopped)->load()); }, &m_stopped);
+}
+
+IndexBuild::~IndexBuild()
+{
+    sqlite3_close_v2(m_db);
+}
+
+void IndexBuild::run()
+{
+    execute(m_db, "BEGIN IMMEDIATE"); // at once, or not at all when another connection is writing
+    // Once the file is ours, readers that hold it at the commit are waited for as by any write.
+    sqlite3_busy_timeout(m_db, BusyTimeoutMs);
+    try {
+        for (const QString& index : programsIndexes())
+            execute(m_db, index.toUtf8().constData());
+        if (m_stopped)
+            throwSqliteError(SQLITE_INTERRUPT, QStringLiteral("interrupted"));
+        execute(m_db, "COMMIT");
+    } catch (...) {
+        if (!sqlite3_get_autocommit(m_db))
+            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
 }
 
 } // namespace kestrella

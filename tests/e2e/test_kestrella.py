@@ -1,5 +1,6 @@
-"""The shipped kestrella executable, started once in an empty folder on a private virtual desktop (Xvfb and a session
-bus with the accessibility bus it starts), found as a screen reader finds it and clicked with a real pointer.
+"""The shipped kestrella executable, started in a folder of its own on a private virtual desktop (Xvfb and a session bus
+with the accessibility bus it starts), found as a screen reader finds it and clicked with a real pointer: once on no
+data file, once on each kind of file it cannot use.
 
 Run with Debian's own Python (its accessibility bindings):
     /usr/bin/python3 test_kestrella.py --executable path/to/kestrella
@@ -56,9 +57,16 @@ class ShippedProgram(unittest.TestCase):
             pass
         process.wait()
 
-    def start(self, folder):
-        """Starts the program and returns it with its main window, once a screen reader finds it. A start the
-        display refused is tried again once, as a busy machine sometimes makes it."""
+    def start(self, data=None):
+        """Starts the program from a folder of its own (with `data` as its data file) and returns it with its first
+        window, once a screen reader finds it. A start the display refused is tried again once, as a busy machine
+        sometimes makes it."""
+        folder = tempfile.mkdtemp(dir=self.root)
+        shutil.copy2(EXECUTABLE, folder)
+        self.database = os.path.join(folder, "datReferral.mdb")
+        if data is not None:
+            with open(self.database, "wb") as f:
+                f.write(data)
         for attempt in (1, 2):
             log = os.path.join(self.root, f"kestrella-{attempt}.log")
             with open(log, "wb") as out:
@@ -85,21 +93,31 @@ class ShippedProgram(unittest.TestCase):
             return root
         return next(filter(None, (self.control(child, role, name) for child in root)), None)
 
-    def test_first_start_makes_a_private_data_file_shows_its_window_and_exit_ends_with_status_0(self):
-        folder = os.path.join(self.root, "application")
-        os.mkdir(folder)
-        shutil.copy2(EXECUTABLE, folder)
-        program, window = self.start(folder)
-        database = os.path.join(folder, "datReferral.mdb")
-        self.assertEqual(stat.S_IMODE(os.stat(database).st_mode), 0o600, "the file holds passwords in clear")
-        with sqlite3.connect(f"file:{database}?mode=ro", uri=True) as connection:
-            self.assertEqual(connection.execute("SELECT * FROM Programs").fetchall(), [])
-        exit_button = self.control(window, self.pyatspi.ROLE_PUSH_BUTTON, "Exit")
-        x, y, width, height = exit_button.queryComponent().getExtents(self.pyatspi.DESKTOP_COORDS)
+    def click(self, window, name):
+        """A real left click in the middle of the button: an accessibility action would wait on a modal box."""
+        button = self.control(window, self.pyatspi.ROLE_PUSH_BUTTON, name)
+        x, y, width, height = button.queryComponent().getExtents(self.pyatspi.DESKTOP_COORDS)
         subprocess.run(["xdotool", "mousemove", str(x + width // 2), str(y + height // 2), "click", "1"],
                        env=self.env, check=True, timeout=15)
-        self.assertEqual(program.wait(timeout=20), 0)
 
+    # One test: the screen reader's side binds to the first session bus it meets.
+    def test_each_start(self):
+        with self.subTest("first start: a private data file, its window, status 0 on Exit"):
+            program, window = self.start()
+            self.assertEqual(stat.S_IMODE(os.stat(self.database).st_mode), 0o600, "the file holds passwords in clear")
+            with sqlite3.connect(f"file:{self.database}?mode=ro", uri=True) as connection:
+                self.assertEqual(connection.execute("SELECT * FROM Programs").fetchall(), [])
+            self.click(window, "Exit")
+            self.assertEqual(program.wait(timeout=20), 0)
+        for what, data in [("not a database", b"ProName,ProUserName\n"),
+                           ("an Access file it cannot convert", b"\0\1\0\0Standard Jet DB\0" + bytes(64))]:
+            with self.subTest(f"{what}: one message, then a failure status, the file untouched"):
+                program, box = self.start(data)
+                self.assertIn(box.getRole(), (self.pyatspi.ROLE_ALERT, self.pyatspi.ROLE_DIALOG))
+                self.click(box, "OK")
+                self.assertNotEqual(program.wait(timeout=20), 0)
+                with open(self.database, "rb") as f:
+                    self.assertEqual(f.read(), data)
 
 if __name__ == "__main__":
     EXECUTABLE = os.path.abspath(sys.argv.pop(sys.argv.index("--executable") + 1))

@@ -13,12 +13,17 @@
 #include <QJsonObject>
 #include <QLockFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTest>
+#include <QTimer>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
+#include <cstdlib>
 #include <dlfcn.h>
 #include <functional>
+#include <sqlite3.h>
+#include <unistd.h>
 
 using namespace kestrella;
 using namespace kestrella::test;
@@ -107,6 +112,18 @@ struct CancellingUser : MigrationObserver
     void copied(qint64) override {}
     bool cancelRequested() override { return true; }
 };
+
+int indexCount(const QString& path)
+{
+    sqlite3* db = nullptr;
+    int count = -1;
+    sqlite3_open(QFile::encodeName(path).constData(), &db);
+    sqlite3_exec(
+        db, "SELECT count(*) FROM sqlite_master WHERE type = 'index'",
+        [](void* n, int, char** row, char**) { return *static_cast<int*>(n) = std::atoi(row[0]), 0; }, &count, nullptr);
+    sqlite3_close(db);
+    return count;
+}
 
 } // namespace
 
@@ -359,6 +376,52 @@ private slots:
             QVERIFY(prepareDataFile(folder.path(), Importer));
             QCOMPARE(messages.shown.size(), 1);
         }
+    }
+
+    // A file another tool made gets the indexes before the main window opens, with a window when that takes a while
+    // (a reader holding the file makes the build wait at its commit); one that cannot take them now goes on without
+    // them, at once (else the window would show).
+    void startUpAddsTheIndexesAFileLacks_data()
+    {
+        QTest::addColumn<QString>("hold");
+        QTest::addColumn<int>("indexes");
+        QTest::newRow("a reader holds up the commit: the window shows meanwhile") << "reader" << 3;
+        QTest::newRow("read-only file: goes on without") << "read-only" << 0;
+        QTest::newRow("another writer holds the file: goes on without") << "writer" << 0;
+    }
+    void startUpAddsTheIndexesAFileLacks()
+    {
+        QFETCH(QString, hold);
+        QFETCH(int, indexes);
+        const Folder folder{QByteArray()};
+        createDatabase(folder.dataFile(), {{"Beta"}, {"alpha"}});
+        sqlite3* reader = nullptr;
+        const auto closeReader = qScopeGuard([&] { sqlite3_close(reader); });
+        std::optional<FileLock> writer;
+        const auto backToRoot = qScopeGuard([] { (void)::seteuid(0); });
+        if (hold == "reader") {
+            sqlite3_open(QFile::encodeName(folder.dataFile()).constData(), &reader);
+            sqlite3_exec(reader, "BEGIN; SELECT count(*) FROM Programs", nullptr, nullptr, nullptr);
+        } else if (hold == "writer") {
+            writer.emplace(folder.dataFile(), true);
+        } else { // root writes through any permission: the file's owner is an unprivileged user, who starts it
+            QFile::setPermissions(folder.dataFile(), QFile::ReadOwner);
+            for (const QString& path : {folder.path(), folder.dataFile()})
+                QVERIFY(::geteuid() != 0 || ::chown(QFile::encodeName(path).constData(), 65534, 65534) == 0);
+            QVERIFY(::geteuid() != 0 || ::seteuid(65534) == 0);
+        }
+        bool shown = false;
+        QTimer poll; // runs only while start-up keeps events flowing
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            for (QWidget* top : QApplication::topLevelWidgets())
+                shown |= top->objectName() == QStringLiteral("frmPrepare") && top->isVisible();
+            if (shown)
+                sqlite3_close(std::exchange(reader, nullptr));
+        });
+        poll.start(20);
+        QVERIFY(prepareDataFile(folder.path(), Importer));
+        QCOMPARE(shown, indexes > 0);
+        QCOMPARE(indexCount(folder.dataFile()), indexes);
     }
 };
 

@@ -28,7 +28,6 @@ private slots:
             << QVariant(QVariantList{"Zeta", "", "   ", "BLANK RECORD DELETE IMMEDIATELY"}) << -1;
         QTest::newRow("first nameless of two removed")
             << QVariant(QVariantList{"Zeta", QVariant(), "Alpha", QVariant()}) << 1;
-        QTest::newRow("empty table") << QVariant(QVariantList{}) << -1;
         QTest::newRow("past 65,535 records") << QVariant(many) << 69990;
         QTest::newRow("missing file not created") << QVariant() << -1;
         QTest::newRow("empty file left alone") << QVariant(QByteArray()) << -1;

@@ -85,11 +85,10 @@ std::vector<StoredRow> readAllRows(const QString& path)
 
 std::optional<StoredRow> findRow(const QString& path, const QString& name)
 {
-    for (const StoredRow& row : readAllRows(path)) {
-        if (row[0] == name)
-            return row;
-    }
-    return std::nullopt;
+    const std::vector<StoredRow> rows = readAllRows(path);
+    const auto found =
+        std::find_if(rows.begin(), rows.end(), [&](const StoredRow& row) { return row[Col::Name] == name; });
+    return found == rows.end() ? std::nullopt : std::optional(*found);
 }
 
 QByteArray fileBytes(const QString& path)
