@@ -21,8 +21,8 @@ const QList<SeedRecord> Seeds = {
     {"beta", "Surf Exchange", "fair"},
     {"Alpha", "Other", "Good", "http://alpha.example"},
     {std::nullopt, "Other"},
-    {"alpha", "other", std::nullopt, std::nullopt, std::nullopt, std::nullopt, "lower-case type"},
-    {"beta", "Other", std::nullopt, std::nullopt, "http://beta.example", std::nullopt, "second"},
+    {"alpha", "other", "so-so", std::nullopt, std::nullopt, std::nullopt, "lower-case type"},
+    {"beta", "Weird type", std::nullopt, std::nullopt, "http://beta.example", std::nullopt, "second"},
     {"", "Surf Exchange"},
     {"x' OR '1'='1", "Other", "Bad"},
     {"\u00e9clair", "Weird type"},
@@ -233,7 +233,7 @@ private slots:
     void randomStepsKeepTheWindowAndTheFileInStep_data()
     {
         QTest::addColumn<quint32>("seed");
-        for (quint32 seed = 1; seed <= 12; ++seed)
+        for (quint32 seed = 1; seed <= 20; ++seed)
             QTest::addRow("seed %u", seed) << seed;
     }
     void randomStepsKeepTheWindowAndTheFileInStep()
