@@ -9,7 +9,6 @@
 
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <functional>
 #include <map>
 
 using namespace kestrella;
@@ -43,6 +42,7 @@ const QStringList Endings[3][3] = {{{"filter", "pick"}, {"Save", "Cancel"}, {"Sa
                                    {{"Add"}, {"type"}, {"Save", "Cancel"}},
                                    {{"pick", "Edit"}, {"Save", "Cancel"}, {"type"}}};
 constexpr int Viewing = 0, Adding = 1, Editing = 2;
+constexpr size_t AllRows = Col::Comments + 1; // a record source without a condition
 constexpr auto CaseFree = QRegularExpression::CaseInsensitiveOption;
 
 QString textOf(QWidget* box)
@@ -57,7 +57,8 @@ struct Model
     using Row = std::vector<StoredRow>::iterator;
     std::vector<StoredRow> rows; // the file, in store order
     int shownRow = -1;
-    std::function<bool(const StoredRow&)> inSet; // the record source
+    size_t setColumn = AllRows; // the record source: the records whose column holds setValue
+    std::optional<QString> setValue;
     int state = Viewing;
     std::map<size_t, QString> typed;
     std::map<size_t, QString> picks; // the type and rating choosers' entries; empty: nothing picked
@@ -67,9 +68,10 @@ struct Model
     int messages = 0;
 
     Row shown() { return shownRow < 0 ? rows.end() : rows.begin() + shownRow; }
+    bool inSet(const StoredRow& row) const { return setColumn == AllRows || row[setColumn] == setValue; }
     void showFirstOfSet()
     {
-        const Row it = std::find_if(rows.begin(), rows.end(), inSet);
+        const Row it = std::find_if(rows.begin(), rows.end(), [&](const StoredRow& r) { return inSet(r); });
         shownRow = it == rows.end() ? -1 : int(it - rows.begin());
     }
     QString shownText(size_t column)
@@ -88,9 +90,7 @@ struct Model
     }
     void fill(const QString& filter)
     {
-        inSet = [filter](const StoredRow& r) {
-            return filter == ListAllEntry || r[Col::Type] == filter;
-        };
+        std::tie(setColumn, setValue) = std::pair(filter == ListAllEntry ? AllRows : Col::Type, filter);
         list.clear();
         count = 0;
         for (const StoredRow& row : rows) {
@@ -102,10 +102,7 @@ struct Model
     }
     void pick(int row)
     {
-        inSet = [name = list[row]](const StoredRow& r) {
-            return r[Col::Name] == name;
-        };
-        selected = row;
+        std::tie(setColumn, setValue, selected) = std::tuple(Col::Name, list[row], row);
         showFirstOfSet();
     }
     // Typed text changes a field only where it differs from what the field showed.
