@@ -45,12 +45,6 @@ constexpr int Viewing = 0, Adding = 1, Editing = 2;
 constexpr size_t AllRows = Col::Comments + 1; // a record source without a condition
 constexpr auto CaseFree = QRegularExpression::CaseInsensitiveOption;
 
-QString textOf(QWidget* box)
-{
-    auto* line = qobject_cast<QLineEdit*>(box);
-    return line ? line->text() : static_cast<QPlainTextEdit*>(box)->toPlainText();
-}
-
 // What the window must hold after each step, and how each step changes it.
 struct Model
 {
@@ -202,15 +196,15 @@ QString difference(MainWindowFixture& f, Model& m, bool ended)
         return QStringLiteral("the file");
     if (ended)
         return {};
-    if (f.listed() != m.list || f.selectedRow() != m.selected)
-        return QStringLiteral("the list or its selection: %1 at %2").arg(f.listed().join('|')).arg(f.selectedRow());
-    if (f.count() != QString::number(m.count))
-        return QStringLiteral("the count ") + f.count();
+    if (f.listed() != m.list || f.selectedRow() != m.selected || f.count() != QString::number(m.count))
+        return QStringLiteral("the list, its selection or the count: ") + f.listed().join('|');
     if (f.messages.shown.size() != m.messages)
         return QStringLiteral("the number of messages");
-    for (const auto& [box, column] : Boxes) {
-        if (textOf(f.control<QWidget>(box)) != m.shownText(column))
-            return QStringLiteral("%1 shows '%2'").arg(box, textOf(f.control<QWidget>(box)));
+    for (const auto& [name, column] : Boxes) {
+        const QWidget* box = f.control<QWidget>(name);
+        const QString text = box->property(qobject_cast<const QLineEdit*>(box) ? "text" : "plainText").toString();
+        if (text != m.shownText(column))
+            return QStringLiteral("%1 shows '%2'").arg(name, text);
     }
     const bool viewing = m.state == Viewing;
     if (f.list()->isEnabled() != viewing || f.chooser("cboSort")->isEnabled() != viewing)
