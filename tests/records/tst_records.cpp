@@ -74,16 +74,12 @@ private slots:
         QFETCH(QStringList, expected);
         QFile::remove(m_path);
         createDatabase(m_path, {{"Zed", "Other"}, {std::nullopt, "other"}, {"Bob's", "Other"}, {"a"}});
-        DataSource s;
-        s.setDatabaseName(m_path);
-        s.setRecordSource(source);
         for (const QString& index : programsIndexes())
             runSql(m_path, index);
-        s.refresh();
+        BoundStore s(m_path, source);
         QStringList names;
-        Recordset& rs = s.recordset();
-        for (rs.moveFirst(); !rs.eof(); rs.moveNext())
-            names << rs.fields(ProgramFields::Name).value().value_or("(none)");
+        for (; !s.rs().eof(); s.rs().moveNext())
+            names << s.rs().fields(ProgramFields::Name).value().value_or("(none)");
         QCOMPARE(names, expected);
     }
 
