@@ -287,7 +287,7 @@ private slots:
         QTest::addColumn<QString>("source");
         QTest::addColumn<QString>("write");
         QTest::newRow("removals far apart") << selectAllStatement() << "remove";
-        QTest::newRow("addition a trigger doubles") << selectAllStatement() << "add";
+        QTest::newRow("addition a trigger doubles") << selectAllStatement() << "twice";
         QTest::newRow("addition outside the filter") << selectByTypeStatement("Other") << "add";
         QTest::newRow("change out of the filter") << selectByTypeStatement("Other") << "change";
     }
@@ -298,7 +298,7 @@ private slots:
         // Alpha, Beta and Gamma hold rowids 1 to 3, P1 to P9000 the rowids 4 to 9003.
         runSql(m_path, "with recursive n(i) as (select 1 union all select i + 1 from n where i < 9000) "
                        "insert into Programs (ProName, ProType) select 'P' || i, 'Other' from n");
-        runSql(m_path, "create trigger twin after insert on Programs when new.ProName = 'new' "
+        runSql(m_path, "create trigger twin after insert on Programs when new.ProName = 'twice' "
                        "begin insert into Programs (ProName) values ('twin'); end");
         DataSource s;
         s.setDatabaseName(m_path);
@@ -310,11 +310,11 @@ private slots:
                 rs.setBookmark(key);
                 rs.deleteCurrent();
             }
-        } else if (write == "add") {
-            rs.addNew();
-            rs.update({{ProgramFields::Name, "new"}, {ProgramFields::Type, "Games"}});
-        } else {
+        } else if (write == "change") {
             rs.update({{ProgramFields::Type, "Games"}});
+        } else {
+            rs.addNew();
+            rs.update({{ProgramFields::Name, write}, {ProgramFields::Type, "Games"}});
         }
         s.refresh();
         DataSource fresh;
