@@ -55,9 +55,10 @@ KeysetQuery RecordSourceQuery::keyset(const QString& fieldName, int field) const
     return query;
 }
 
-void KeyBlocks::assign(const std::vector<qint64>& keys)
+void KeyBlocks::assign(const std::vector<qint64>& keys, bool ascending)
 {
     clear();
+    m_ascending = ascending;
     for (size_t from = 0; from < keys.size(); from += size_t(1) << BlockBits) {
         const size_t to = std::min(keys.size(), from + (size_t(1) << BlockBits));
         m_blocks.emplace_back(keys.begin() + qsizetype(from), keys.begin() + qsizetype(to));
@@ -71,6 +72,7 @@ void KeyBlocks::clear()
     m_blocks.clear();
     m_firsts.clear();
     m_blocksFull = true;
+    m_ascending = true;
     m_size = 0;
 }
 
@@ -88,9 +90,9 @@ qint64 KeyBlocks::at(qint64 position) const
     return m_blocks[place.block][place.offset];
 }
 
-std::optional<qint64> KeyBlocks::positionOf(qint64 key, bool ascending) const
+std::optional<qint64> KeyBlocks::positionOf(qint64 key) const
 {
-    if (ascending) {
+    if (m_ascending) {
         // The last block starting at or before the key is the only one that can hold it.
         const auto after =
             std::upper_bound(m_blocks.begin(), m_blocks.end(), key,
@@ -110,8 +112,10 @@ std::optional<qint64> KeyBlocks::positionOf(qint64 key, bool ascending) const
     return std::nullopt;
 }
 
+// A table whose rowids reached the top of their range gives a new record any free rowid.
 void KeyBlocks::append(qint64 key)
 {
+    m_ascending = m_ascending && (m_size == 0 || key > last());
     if (m_blocks.empty() || m_blocks.back().size() >= size_t(1) << BlockBits) {
         m_blocks.emplace_back().reserve(size_t(1) << BlockBits);
         m_firsts.push_back(m_size);
@@ -202,7 +206,7 @@ void Keyset::read(sqlite3* db, const KeysetQuery& query)
         for (size_t position = 0; position < keys.size(); ++position)
             keys[position] = column.rowids[column.slotOfPosition[position]];
     }
-    m_keys.assign(keys);
+    m_keys.assign(keys, query.keysAscend);
     m_column = std::move(column);
     m_query = query;
 }

@@ -42,13 +42,13 @@ private:
 class KeyBlocks
 {
 public:
-    void assign(const std::vector<qint64>& keys);
+    void assign(const std::vector<qint64>& keys, bool ascending);
     void clear();
     qint64 size() const { return m_size; }
     qint64 at(qint64 position) const;
     qint64 last() const { return m_blocks.back().back(); }
-    // Halves its way to the key when the keys ascend, else looks at each.
-    std::optional<qint64> positionOf(qint64 key, bool ascending) const;
+    // Halves its way to the key while the keys ascend, else looks at each.
+    std::optional<qint64> positionOf(qint64 key) const;
     void append(qint64 key);
     void removeAt(qint64 position);
 
@@ -66,6 +66,7 @@ private:
     // full, and a key's block follows from its position alone.
     std::vector<qint64> m_firsts;
     bool m_blocksFull = true;
+    bool m_ascending = true;
     qint64 m_size = 0;
 };
 
@@ -87,7 +88,7 @@ public:
 
     qint64 size() const { return m_keys.size(); }
     qint64 keyAt(qint64 position) const { return m_keys.at(position); }
-    std::optional<qint64> positionOf(qint64 key) const { return m_keys.positionOf(key, m_query.keysAscend); }
+    std::optional<qint64> positionOf(qint64 key) const { return m_keys.positionOf(key); }
 
     // The store's own writes, counted by the store: each one of its own record alone (no trigger wrote more) that
     // leaves the set as a read would is followed, so that a refresh after it need not read the set again.
