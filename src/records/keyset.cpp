@@ -59,10 +59,11 @@ void KeyBlocks::assign(const std::vector<qint64>& keys, bool ascending)
 {
     clear();
     m_ascending = ascending;
-    for (size_t from = 0; from < keys.size(); from += size_t(1) << BlockBits) {
-        const size_t to = std::min(keys.size(), from + (size_t(1) << BlockBits));
+    const size_t blockSize = size_t(m_starts.blockSize());
+    for (size_t from = 0; from < keys.size(); from += blockSize) {
+        const size_t to = std::min(keys.size(), from + blockSize);
         m_blocks.emplace_back(keys.begin() + qsizetype(from), keys.begin() + qsizetype(to));
-        m_firsts.push_back(qint64(from));
+        m_starts.append(qsizetype(from));
     }
     m_size = qint64(keys.size());
 }
@@ -70,24 +71,15 @@ void KeyBlocks::assign(const std::vector<qint64>& keys, bool ascending)
 void KeyBlocks::clear()
 {
     m_blocks.clear();
-    m_firsts.clear();
-    m_blocksFull = true;
+    m_starts.clear();
     m_ascending = true;
     m_size = 0;
 }
 
-KeyBlocks::Place KeyBlocks::placeOf(qint64 position) const
-{
-    if (m_blocksFull)
-        return {size_t(position >> BlockBits), size_t(position & ((qint64(1) << BlockBits) - 1))};
-    const size_t block = size_t(std::upper_bound(m_firsts.begin(), m_firsts.end(), position) - m_firsts.begin()) - 1;
-    return {block, size_t(position - m_firsts[block])};
-}
-
 qint64 KeyBlocks::at(qint64 position) const
 {
-    const Place place = placeOf(position);
-    return m_blocks[place.block][place.offset];
+    const BlockStarts::Place place = m_starts.placeOf(position);
+    return m_blocks[place.block][size_t(place.offset)];
 }
 
 std::optional<qint64> KeyBlocks::positionOf(qint64 key) const
@@ -103,11 +95,11 @@ std::optional<qint64> KeyBlocks::positionOf(qint64 key) const
         const auto it = std::lower_bound(block.begin(), block.end(), key);
         if (it == block.end() || *it != key)
             return std::nullopt;
-        return m_firsts[size_t(after - 1 - m_blocks.begin())] + (it - block.begin());
+        return m_starts.first(size_t(after - 1 - m_blocks.begin())) + (it - block.begin());
     }
     for (size_t b = 0; b < m_blocks.size(); ++b) {
         if (const auto it = std::find(m_blocks[b].begin(), m_blocks[b].end(), key); it != m_blocks[b].end())
-            return m_firsts[b] + (it - m_blocks[b].begin());
+            return m_starts.first(b) + (it - m_blocks[b].begin());
     }
     return std::nullopt;
 }
@@ -116,9 +108,9 @@ std::optional<qint64> KeyBlocks::positionOf(qint64 key) const
 void KeyBlocks::append(qint64 key)
 {
     m_ascending = m_ascending && (m_size == 0 || key > last());
-    if (m_blocks.empty() || m_blocks.back().size() >= size_t(1) << BlockBits) {
-        m_blocks.emplace_back().reserve(size_t(1) << BlockBits);
-        m_firsts.push_back(m_size);
+    if (m_blocks.empty() || qsizetype(m_blocks.back().size()) >= m_starts.blockSize()) {
+        m_blocks.emplace_back().reserve(size_t(m_starts.blockSize()));
+        m_starts.append(m_size);
     }
     m_blocks.back().push_back(key);
     ++m_size;
@@ -126,16 +118,13 @@ void KeyBlocks::append(qint64 key)
 
 void KeyBlocks::removeAt(qint64 position)
 {
-    const Place place = placeOf(position);
+    const BlockStarts::Place place = m_starts.placeOf(position);
     std::vector<qint64>& block = m_blocks[place.block];
-    block.erase(block.begin() + qsizetype(place.offset));
-    for (size_t b = place.block + 1; b < m_firsts.size(); ++b)
-        --m_firsts[b];
-    if (place.block + 1 < m_blocks.size())
-        m_blocksFull = false;
+    block.erase(block.begin() + place.offset);
+    m_starts.shiftAfter(place.block, -1);
     if (block.empty()) {
         m_blocks.erase(m_blocks.begin() + qsizetype(place.block));
-        m_firsts.erase(m_firsts.begin() + qsizetype(place.block));
+        m_starts.erase(place.block);
     }
     --m_size;
 }

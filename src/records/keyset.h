@@ -1,5 +1,6 @@
 #pragma once
 
+#include "records/blockstarts.h"
 #include "records/fieldvalue.h"
 #include "records/packedtexts.h"
 
@@ -53,19 +54,8 @@ public:
     void removeAt(qint64 position);
 
 private:
-    static constexpr int BlockBits = 12;
-    struct Place
-    {
-        size_t block;
-        size_t offset;
-    };
-    Place placeOf(qint64 position) const;
-
     std::vector<std::vector<qint64>> m_blocks; // none empty
-    // The position of each block's first key. Until a removal before the last block every block but the last is
-    // full, and a key's block follows from its position alone.
-    std::vector<qint64> m_firsts;
-    bool m_blocksFull = true;
+    BlockStarts m_starts{12};                  // 4,096 rowids a block, 32 kB
     bool m_ascending = true;
     qint64 m_size = 0;
 };
