@@ -160,11 +160,11 @@ private slots:
         // Said once, with the store's own number and text. Delete asks first; the closing walk never shows a box.
         const qsizetype question = command == "cmdDelete" ? 1 : 0, messages = f.messages.shown.size();
         const QString status = act(f, command);
+        QCOMPARE(f.messages.shown.size(), messages + question + (command.isEmpty() ? 0 : 1));
         if (command.isEmpty())
             QCOMPARE(status, QStringLiteral("Cleaning failed. ") + refusal);
         else
             QCOMPARE(f.messages.shown.last().prompt, refusal);
-        QCOMPARE(f.messages.shown.size(), messages + question + (command.isEmpty() ? 0 : 1));
         QVERIFY(f.window->isVisible() && !topLevelWindow<frmClosing>());
         QCOMPARE(seen(f), before);
         QVERIFY(!QGuiApplication::overrideCursor());
