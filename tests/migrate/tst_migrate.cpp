@@ -3,6 +3,7 @@
 #include "migrate/importstream.h"
 #include "migrate/importwire.h"
 #include "migrate/migration.h"
+#include "migrate/progresswindow.h"
 #include "migrate/startup.h"
 #include "records/program.h"
 #include "support/testsupport.h"
@@ -13,6 +14,7 @@
 #include <QJsonObject>
 #include <QLockFile>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
@@ -103,13 +105,6 @@ struct Collected : ImportStreamHandler
     qint64 announced = -1;
     qint64 ended = -1;
     std::vector<std::vector<FieldValue>> rows;
-};
-
-struct CancellingUser : MigrationObserver
-{
-    void started(qint64) override {}
-    void copied(qint64) override {}
-    bool cancelRequested() override { return true; }
 };
 
 int indexCount(const QString& path)
@@ -260,8 +255,7 @@ private slots:
         QTest::addColumn<QString>("importer");
         QTest::addColumn<QString>("reason");
         const QByteArray jet3 = sample("programs_jet3.mdb");
-        QTest::newRow("no Programs, Jet 3") << sample("overflowTestV1997.mdb") << Importer << "no table named Programs";
-        QTest::newRow("no Programs, Jet 4") << sample("overflowTestV2000.mdb") << Importer << "no table named Programs";
+        QTest::newRow("no Programs") << sample("overflowTestV2000.mdb") << Importer << "no table named Programs";
         QTest::newRow("a field missing") << QByteArray(jet3).replace("ProStart", "ProStarX") << Importer
                                          << "has no field ProStart";
         QTest::newRow("cut after its first page") << jet3.first(2048) << Importer << "could not be";
@@ -292,13 +286,11 @@ private slots:
         asking("output: rows before the total", "SAY=" + stream("R" + TenNulls + "\n"), nonsense);
         asking("output: nine fields", "SAY=" + stream("T1\nRNNNNNNNNN\nE1\n"), nonsense);
         asking("output: eleven fields", "SAY=" + stream("T1\nR" + TenNulls + "N\nE1\n"), nonsense);
-        asking("output: text cut short at the end", "SAY=" + stream("T1\nRS10:abc"), nonsense);
         asking("output: no last line", "SAY=" + stream("T1\nR" + TenNulls + "\n"), nonsense);
         asking("output: more rows than it says", "SAY=" + stream("T2\nR" + TenNulls + "\nR" + TenNulls + "\nE1\n"),
                nonsense);
         asking("output: more after the last line", "SAY=" + stream("T0\nE0\nT0\n"), nonsense);
         asking("output: not UTF-8", "SAY=" + stream("T1\nRS2:\xC3\x28NNNNNNNNN\nE1\n"), nonsense);
-        asking("output: longer than any value", "SAY=" + stream("T1\nRS999999999:x"), nonsense);
         asking("output: a date in the name", "SAY=" + stream("T1\nRD5:37329NNNNNNNNN\nE1\n"), nonsense);
         QTest::newRow("the reader is not there")
             << JetSignature << QDir::temp().filePath("no-such-importer") << "could not be started";
@@ -312,12 +304,14 @@ private slots:
         if (tag.contains("memory") && !importerMemoryLimitApplies())
             QSKIP("This build runs the reader without a memory limit (AddressSanitizer reserves terabytes)");
         const Folder folder(bytes);
-        CancellingUser user;
+        MigrationProgressWindow progress;
         MigrationOptions options{importer};
         if (tag.contains("hangs"))
             options.timeLimit = std::chrono::seconds(1);
-        if (tag.contains("cancels"))
-            options.observer = &user;
+        if (tag.contains("cancels")) {
+            progress.dialog()->cancel(); // as the user's click on its Cancel button
+            options.observer = &progress;
+        }
         std::optional<QLockFile> otherCopy;
         if (tag.contains("another copy")) {
             otherCopy.emplace(MigrationFiles::lock(folder.path()));
