@@ -154,7 +154,6 @@ private slots:
                              << DataFileKind::Jet;
         QTest::newRow("empty") << QByteArray() << DataFileKind::Missing;
         QTest::newRow("SQLite without its NUL") << QByteArray("SQLite format 3 and more text") << DataFileKind::Unknown;
-        QTest::newRow("Jet name cut short") << JetSignature.first(12) << DataFileKind::Unknown;
     }
     void eachKindOfFileIsToldApart()
     {
