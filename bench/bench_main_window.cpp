@@ -1,4 +1,5 @@
-// The main window's start-up, filter change and pick against floors measured in the same run.
+// The main window's start-up, filter change and one-record actions against floors measured in the same run.
+#include "app/clock.h"
 #include "app/messages.h"
 #include "benchdata.h"
 #include "main_window/frmmain.h"
@@ -9,13 +10,13 @@
 #include "records/storefile.h"
 #include "shutdown/frmclosing.h"
 
+#include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
 #include <QTest>
-#include <QToolButton>
 #include <algorithm>
 #include <benchmark/benchmark.h>
 #include <chrono>
@@ -118,7 +119,16 @@ void chooseFilter(frmMain& window, const QString& entry)
 
 void click(frmMain& window, const char* command)
 {
-    window.findChild<QToolButton*>(QString::fromLatin1(command))->click();
+    window.findChild<QAbstractButton*>(QString::fromLatin1(command))->click();
+}
+
+// Picks the entry in this row, as a click on it does; rows are taken far apart, so each pick reads a part of the file
+// the last one did not.
+void pickAnother(frmMain& window, int& row)
+{
+    row = (row + 7919) % window.programList().count();
+    window.findChild<QAbstractItemView*>(QStringLiteral("lstPrograms"))
+        ->setCurrentIndex(window.programList().index(row));
 }
 
 } // namespace
@@ -208,14 +218,11 @@ static void BM_PickAName(benchmark::State& state)
     frmMain window(bench::applicationFolderWith(int(state.range(0))));
     window.Form_Load();
     paintNow(window);
-    auto* list = window.findChild<QAbstractItemView*>(QStringLiteral("lstPrograms"));
-    const int rows = window.programList().count();
     int row = 0;
     RoundTimes rounds(state);
     for (auto _ : state) {
-        row = (row + 7919) % rows;
         rounds.start();
-        list->setCurrentIndex(window.programList().index(row));
+        pickAnother(window, row);
         window.repaint();
         rounds.stop();
     }
@@ -291,6 +298,9 @@ static void BM_SaveAnAddition(benchmark::State& state)
         click(window, "cmdSave");
         window.repaint();
         rounds.stop();
+        state.PauseTiming();
+        window.datProgram().recordset().deleteCurrent(); // the file stays as it was for the figures after this one
+        state.ResumeTiming();
     }
 }
 
@@ -303,6 +313,61 @@ public:
 };
 } // namespace
 
+static void BM_SaveAnEdit(benchmark::State& state)
+{
+    frmMain window(bench::applicationFolderWith(int(state.range(0))));
+    window.Form_Load();
+    paintNow(window);
+    auto* userName = window.findChild<QLineEdit*>(QStringLiteral("txtProUserName"));
+    int row = 0;
+    int n = 0;
+    RoundTimes rounds(state);
+    for (auto _ : state) {
+        state.PauseTiming();
+        pickAnother(window, row);
+        click(window, "cmdModify");
+        userName->setText(QStringLiteral("edited %1").arg(++n));
+        state.ResumeTiming();
+        rounds.start();
+        click(window, "cmdSave");
+        window.repaint();
+        rounds.stop();
+    }
+}
+
+namespace {
+// A day later at every look, so that each Reset Last Login stamps a date the record does not hold yet and is stored.
+class EveryDayAnother : public Clock
+{
+public:
+    EveryDayAnother() { Clock::install(this); }
+    ~EveryDayAnother() override { Clock::install(nullptr); }
+    QDate today() const override { return m_day = m_day.addDays(1); }
+
+private:
+    mutable QDate m_day = QDate::currentDate();
+};
+} // namespace
+
+static void BM_ResetLastLogin(benchmark::State& state)
+{
+    EveryDayAnother clock;
+    frmMain window(bench::applicationFolderWith(int(state.range(0))));
+    window.Form_Load();
+    paintNow(window);
+    int row = 0;
+    RoundTimes rounds(state);
+    for (auto _ : state) {
+        state.PauseTiming();
+        pickAnother(window, row);
+        state.ResumeTiming();
+        rounds.start();
+        click(window, "cmdResetLogin");
+        window.repaint();
+        rounds.stop();
+    }
+}
+
 static void BM_DeleteAPickedRecord(benchmark::State& state)
 {
     AnswerYes yes;
@@ -312,6 +377,7 @@ static void BM_DeleteAPickedRecord(benchmark::State& state)
     paintNow(window);
     auto* list = window.findChild<QAbstractItemView*>(QStringLiteral("lstPrograms"));
     auto* name = window.findChild<QLineEdit*>(QStringLiteral("txtProName"));
+    RoundTimes rounds(state);
     for (auto _ : state) {
         state.PauseTiming();
         click(window, "cmdAdd"); // each round deletes a record of its own making
@@ -324,8 +390,41 @@ static void BM_DeleteAPickedRecord(benchmark::State& state)
             }
         }
         state.ResumeTiming();
+        rounds.start();
         click(window, "cmdDelete");
         window.repaint();
+        rounds.stop();
+    }
+    MessageService::install(nullptr);
+}
+
+// Delete with the whole table as the store's set: an addition given up shows the set's first record, and Delete takes
+// that. The record then comes back at the table's end through the store, so the table keeps what it holds.
+static void BM_DeleteAfterACancel(benchmark::State& state)
+{
+    AnswerYes yes;
+    MessageService::install(&yes);
+    frmMain window(bench::applicationFolderWith(int(state.range(0))));
+    window.Form_Load();
+    paintNow(window);
+    Recordset& rs = window.datProgram().recordset();
+    RoundTimes rounds(state);
+    for (auto _ : state) {
+        state.PauseTiming();
+        click(window, "cmdAdd");
+        click(window, "cmdCancel");
+        std::vector<std::pair<QString, FieldValue>> record;
+        for (const QString& field : ProgramFields::all())
+            record.emplace_back(field, rs.fields(field).value());
+        state.ResumeTiming();
+        rounds.start();
+        click(window, "cmdDelete");
+        window.repaint();
+        rounds.stop();
+        state.PauseTiming();
+        rs.addNew();
+        rs.update(record);
+        state.ResumeTiming();
     }
     MessageService::install(nullptr);
 }
@@ -351,7 +450,10 @@ BENCHMARK(BM_PickAName)->SIZES;
 BENCHMARK(BM_SelectOneRowAndRepaint)->SIZES;
 BENCHMARK(BM_CommitAndRepaint)->SIZES;
 BENCHMARK(BM_SaveAnAddition)->SIZES;
+BENCHMARK(BM_SaveAnEdit)->SIZES;
+BENCHMARK(BM_ResetLastLogin)->SIZES;
 BENCHMARK(BM_DeleteAPickedRecord)->SIZES;
+BENCHMARK(BM_DeleteAfterACancel)->SIZES;
 BENCHMARK(BM_ClosingWalk)->SIZES;
 
 int main(int argc, char** argv)

@@ -54,13 +54,12 @@ void Cursor::refresh()
     m_rows.prepare(m_file.db(), query.table());
     const int field =
         m_settings.prefetchedField.isEmpty() ? -1 : int(m_rows.fields().indexOf(m_settings.prefetchedField));
-    const QString fieldName = field < 0 ? QString() : m_rows.fields().at(field);
-    const QString statement = query.keysetStatement(fieldName);
-    // Reading the set again when nothing can have changed it (same statement, no write here or by anyone else since)
-    // would only cost a walk over the whole file.
+    const KeysetQuery keyset = query.keyset(field < 0 ? QString() : m_rows.fields().at(field), field);
+    // Reading the set again when nothing can have changed it (same statement, no write here or by anyone else since
+    // that the set did not follow) would only cost a walk over the whole file.
     const qint64 version = m_file.dataVersion();
-    if (!m_open || m_keyset.isStale(statement, version, m_writes))
-        m_keyset.read(m_file.db(), statement, field, query.readsFieldInItsOrder(fieldName));
+    if (!m_open || m_keyset.isStale(keyset.statement, version, m_writes))
+        m_keyset.read(m_file.db(), keyset);
     m_keyset.markCurrent(version, m_writes);
     m_open = true;
     m_position = 0;
@@ -128,13 +127,23 @@ PackedTexts Cursor::walkInListOrder(int field)
 {
     requireOpen();
     storePending();
-    PackedTexts values =
-        m_keyset.holdsColumnOf(field) ? m_keyset.takeColumnInListOrder() : everyValueInListOrder(field);
+    PackedTexts values;
+    if (m_keyset.readsColumnOf(field)) {
+        // The values went to an earlier walk or a write: one more read of the set costs a pass over an index, where
+        // reading each record would cost a look-up apiece.
+        if (!m_keyset.holdsColumnOf(field)) {
+            m_keyset.readAgain(m_file.db());
+            m_keyset.markCurrent(m_file.dataVersion(), m_writes);
+        }
+        values = m_keyset.takeColumnInListOrder();
+    } else {
+        values = everyValueInListOrder(field);
+    }
     moveTo(m_keyset.size());
     return values;
 }
 
-// The column was taken or dropped since the set was read: each record is read, as a walk reads it.
+// A field the set was not read with: each record is read, as a walk reads it.
 PackedTexts Cursor::everyValueInListOrder(int field)
 {
     PackedTexts values;
@@ -228,9 +237,10 @@ void Cursor::deleteCurrent()
     }
     const qint64 key = currentKeyOrThrow();
     reopenIfReadOnly();
+    const qint64 changesBefore = sqlite3_total_changes64(m_file.db());
     m_rows.remove(key);
-    noteWrite();
-    m_keyset.removeAt(m_position);
+    const bool recordAlone = noteWrite(changesBefore);
+    m_keyset.removeAt(m_position, m_writes, recordAlone);
     m_currentDeleted = true;
     m_written.clear();
     showCurrent();
@@ -294,6 +304,7 @@ void Cursor::writeRow(const FieldValues& values)
 {
     reopenIfReadOnly();
     sqlite3* db = m_file.db();
+    const qint64 changesBefore = sqlite3_total_changes64(db);
     std::optional<qint64> insertedKey;
     execute(db, "BEGIN IMMEDIATE");
     try {
@@ -307,21 +318,25 @@ void Cursor::writeRow(const FieldValues& values)
             sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
         throw;
     }
-    noteWrite();
-    if (insertedKey) {
-        m_keyset.append(*insertedKey);
-        m_adding = false;
-        m_position = m_keyset.size() - 1;
-        m_currentDeleted = false;
+    const bool recordAlone = noteWrite(changesBefore);
+    if (!insertedKey) {
+        m_keyset.noteChanged(m_writes, recordAlone);
+        return;
     }
+    m_keyset.append(*insertedKey, m_writes, recordAlone);
+    m_adding = false;
+    m_position = m_keyset.size() - 1;
+    m_currentDeleted = false;
 }
 
-// Values change or positions shift: what was read ahead is read afresh.
-void Cursor::noteWrite()
+// Values change or positions shift: what was read ahead is read afresh. True when the write changed its own record
+// alone, no trigger of the file's more.
+bool Cursor::noteWrite(qint64 changesBefore)
 {
     ++m_writes;
     m_keyset.dropColumn();
     m_rows.forget();
+    return sqlite3_total_changes64(m_file.db()) - changesBefore == 1;
 }
 
 void Cursor::dropPending()

@@ -71,7 +71,7 @@ private:
     bool hasPendingChanges() const;
     void storePending();
     void writeRow(const FieldValues& values);
-    void noteWrite();
+    bool noteWrite(qint64 changesBefore);
     void dropPending();
     void moveTo(qint64 position);
     void showCurrent() noexcept;

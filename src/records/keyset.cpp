@@ -34,25 +34,99 @@ bool RecordSourceQuery::asksForAnOrder() const
     return m_tail.contains(orderBy);
 }
 
-bool RecordSourceQuery::readsFieldInItsOrder(const QString& field) const
-{
-    return !field.isEmpty() && !asksForAnOrder();
-}
-
 // Records keep the store's own order, the order they were stored in, unless the statement asks for another: an index
 // that speeds a statement up never reorders them. The field is read in its own order, without regard to case, so an
 // index on it answers the whole statement without a pass over the table; the list's own order is put right later.
-QString RecordSourceQuery::keysetStatement(const QString& field) const
+KeysetQuery RecordSourceQuery::keyset(const QString& fieldName, int field) const
 {
-    QString sql = QStringLiteral("select rowid");
-    if (!field.isEmpty())
-        sql += QStringLiteral(", [%1]").arg(field);
+    KeysetQuery query;
+    query.field = fieldName.isEmpty() ? -1 : field;
+    query.fieldInItsOrder = !fieldName.isEmpty() && !asksForAnOrder();
+    query.keysAscend = !asksForAnOrder();
+    query.everyRecord = m_tail.isEmpty();
+    QString& sql = query.statement;
+    sql = QStringLiteral("select rowid");
+    if (!fieldName.isEmpty())
+        sql += QStringLiteral(", [%1]").arg(fieldName);
     sql += QStringLiteral(" from ") + m_table + m_tail;
-    if (asksForAnOrder())
-        return sql;
-    if (field.isEmpty())
-        return sql + QStringLiteral(" order by rowid");
-    return sql + QStringLiteral(" order by [%1] collate nocase, rowid").arg(field);
+    if (!asksForAnOrder())
+        sql += fieldName.isEmpty() ? QStringLiteral(" order by rowid")
+                                   : QStringLiteral(" order by [%1] collate nocase, rowid").arg(fieldName);
+    return query;
+}
+
+void KeyBlocks::assign(const std::vector<qint64>& keys, bool ascending)
+{
+    clear();
+    m_ascending = ascending;
+    const size_t blockSize = size_t(m_starts.blockSize());
+    for (size_t from = 0; from < keys.size(); from += blockSize) {
+        const size_t to = std::min(keys.size(), from + blockSize);
+        m_blocks.emplace_back(keys.begin() + qsizetype(from), keys.begin() + qsizetype(to));
+        m_starts.append(qsizetype(from));
+    }
+    m_size = qint64(keys.size());
+}
+
+void KeyBlocks::clear()
+{
+    m_blocks.clear();
+    m_starts.clear();
+    m_ascending = true;
+    m_size = 0;
+}
+
+qint64 KeyBlocks::at(qint64 position) const
+{
+    const BlockStarts::Place place = m_starts.placeOf(position);
+    return m_blocks[place.block][size_t(place.offset)];
+}
+
+std::optional<qint64> KeyBlocks::positionOf(qint64 key) const
+{
+    if (m_ascending) {
+        // The last block starting at or before the key is the only one that can hold it.
+        const auto after =
+            std::upper_bound(m_blocks.begin(), m_blocks.end(), key,
+                             [](qint64 k, const std::vector<qint64>& block) { return k < block.front(); });
+        if (after == m_blocks.begin())
+            return std::nullopt;
+        const std::vector<qint64>& block = *(after - 1);
+        const auto it = std::lower_bound(block.begin(), block.end(), key);
+        if (it == block.end() || *it != key)
+            return std::nullopt;
+        return m_starts.first(size_t(after - 1 - m_blocks.begin())) + (it - block.begin());
+    }
+    for (size_t b = 0; b < m_blocks.size(); ++b) {
+        if (const auto it = std::find(m_blocks[b].begin(), m_blocks[b].end(), key); it != m_blocks[b].end())
+            return m_starts.first(b) + (it - m_blocks[b].begin());
+    }
+    return std::nullopt;
+}
+
+// A table whose rowids reached the top of their range gives a new record any free rowid.
+void KeyBlocks::append(qint64 key)
+{
+    m_ascending = m_ascending && (m_size == 0 || key > last());
+    if (m_blocks.empty() || qsizetype(m_blocks.back().size()) >= m_starts.blockSize()) {
+        m_blocks.emplace_back().reserve(size_t(m_starts.blockSize()));
+        m_starts.append(m_size);
+    }
+    m_blocks.back().push_back(key);
+    ++m_size;
+}
+
+void KeyBlocks::removeAt(qint64 position)
+{
+    const BlockStarts::Place place = m_starts.placeOf(position);
+    std::vector<qint64>& block = m_blocks[place.block];
+    block.erase(block.begin() + place.offset);
+    m_starts.shiftAfter(place.block, -1);
+    if (block.empty()) {
+        m_blocks.erase(m_blocks.begin() + qsizetype(place.block));
+        m_starts.erase(place.block);
+    }
+    --m_size;
 }
 
 namespace {
@@ -94,20 +168,20 @@ std::vector<quint32> ascendingOrder(const std::vector<qint64>& keys)
 
 bool Keyset::isStale(const QString& statement, qint64 dataVersion, quint64 writes) const
 {
-    return statement != m_statement || dataVersion != m_dataVersion || writes != m_writes;
+    return statement != m_query.statement || dataVersion != m_dataVersion || writes != m_writes;
 }
 
-void Keyset::read(sqlite3* db, const QString& statement, int field, bool fieldInItsOrder)
+void Keyset::read(sqlite3* db, const KeysetQuery& query)
 {
     std::vector<qint64> keys;
     Column column;
-    column.field = field;
+    column.field = query.field;
     {
-        SqliteStatement keyset(db, statement);
+        SqliteStatement keyset(db, query.statement);
         ResetOnExit guard{keyset};
         while (keyset.step()) {
             keys.push_back(keyset.int64(0));
-            if (field < 0)
+            if (query.field < 0)
                 continue;
             // Only a NULL has no text, or a value SQLite ran out of memory converting: asking the type of every
             // value as well would cost a call a name, a few percent of reading a million.
@@ -119,15 +193,15 @@ void Keyset::read(sqlite3* db, const QString& statement, int field, bool fieldIn
             column.isNull.push_back(null);
         }
     }
-    if (fieldInItsOrder) {
+    if (query.fieldInItsOrder) {
         column.rowids = keys;
         column.slotOfPosition = ascendingOrder(keys);
         for (size_t position = 0; position < keys.size(); ++position)
             keys[position] = column.rowids[column.slotOfPosition[position]];
     }
-    m_keys = std::move(keys);
+    m_keys.assign(keys, query.keysAscend);
     m_column = std::move(column);
-    m_statement = statement;
+    m_query = query;
 }
 
 void Keyset::markCurrent(qint64 dataVersion, quint64 writes)
@@ -140,29 +214,39 @@ void Keyset::clear()
 {
     m_keys.clear();
     m_column = {};
-    m_statement.clear();
+    m_query = {};
     m_dataVersion = -1;
 }
 
-std::optional<qint64> Keyset::positionOf(qint64 key) const
+// Only a set current up to the write before can be current after it.
+void Keyset::follow(quint64 write, bool asARead)
 {
-    const auto it = std::find(m_keys.begin(), m_keys.end(), key);
-    if (it == m_keys.end())
-        return std::nullopt;
-    return it - m_keys.begin();
+    if (asARead && m_writes + 1 == write)
+        m_writes = write;
 }
 
+// Whatever a statement selects, and in whatever order, a read after a removal gives the rest in the same order.
 // Positions shift, so the column's slots no longer match them.
-void Keyset::removeAt(qint64 position)
+void Keyset::removeAt(qint64 position, quint64 write, bool recordAlone)
 {
-    m_keys.erase(m_keys.begin() + position);
+    m_keys.removeAt(position);
     dropColumn();
+    follow(write, recordAlone);
 }
 
-void Keyset::append(qint64 key)
+// A new record's rowid is past every other while the table has room above them; a read of a set with a filter would
+// hold it only when its values match.
+void Keyset::append(qint64 key, quint64 write, bool recordAlone)
 {
-    m_keys.push_back(key);
+    const bool inItsPlace = m_query.everyRecord && (size() == 0 || key > m_keys.last());
+    m_keys.append(key);
     dropColumn();
+    follow(write, recordAlone && inItsPlace);
+}
+
+void Keyset::noteChanged(quint64 write, bool recordAlone)
+{
+    follow(write, recordAlone && m_query.everyRecord);
 }
 
 FieldValue Keyset::Column::valueAt(qint64 position) const

@@ -7,7 +7,7 @@
 namespace kestrella {
 
 PackedTexts::PackedTexts(int blockBits)
-    : m_blockBits(std::clamp(blockBits, 0, 24))
+    : m_starts(std::clamp(blockBits, 0, 24))
 {
 }
 
@@ -22,17 +22,9 @@ QByteArrayView PackedTexts::Block::at(qsizetype k) const
     return {bytes.constData() + from, qsizetype(ends[size_t(k)] - from)};
 }
 
-PackedTexts::Place PackedTexts::placeOf(qsizetype i) const
-{
-    if (m_blocksFull)
-        return {size_t(i >> m_blockBits), i & ((qsizetype(1) << m_blockBits) - 1)};
-    const size_t block = size_t(std::upper_bound(m_firsts.begin(), m_firsts.end(), i) - m_firsts.begin()) - 1;
-    return {block, i - m_firsts[block]};
-}
-
 QByteArrayView PackedTexts::utf8At(qsizetype i) const
 {
-    const Place place = placeOf(i);
+    const BlockStarts::Place place = m_starts.placeOf(i);
     return m_blocks[place.block].at(place.offset);
 }
 
@@ -44,8 +36,8 @@ QString PackedTexts::at(qsizetype i) const
 
 void PackedTexts::reserve(qsizetype count, qsizetype bytes)
 {
-    m_blocks.reserve(size_t(count >> m_blockBits) + 1);
-    m_firsts.reserve(m_blocks.capacity());
+    m_blocks.reserve(size_t(count / m_starts.blockSize()) + 1);
+    m_starts.reserve(m_blocks.capacity());
     m_bytesPerTextHint = count > 0 ? bytes / count + 1 : 0;
 }
 
@@ -54,14 +46,14 @@ void PackedTexts::startBlock()
     if (!m_blocks.empty())
         m_blocks.back().bytes.squeeze(); // full: what its growth left spare goes back
     Block& block = m_blocks.emplace_back();
-    block.bytes.reserve(m_bytesPerTextHint << m_blockBits);
-    block.ends.reserve(size_t(1) << m_blockBits);
-    m_firsts.push_back(m_size);
+    block.bytes.reserve(m_bytesPerTextHint * m_starts.blockSize());
+    block.ends.reserve(size_t(m_starts.blockSize()));
+    m_starts.append(m_size);
 }
 
 void PackedTexts::append(QByteArrayView utf8)
 {
-    if (m_blocks.empty() || qsizetype(m_blocks.back().ends.size()) >= (qsizetype(1) << m_blockBits))
+    if (m_blocks.empty() || qsizetype(m_blocks.back().ends.size()) >= m_starts.blockSize())
         startBlock();
     Block& block = m_blocks.back();
     block.bytes.append(utf8);
@@ -76,24 +68,22 @@ void PackedTexts::insert(qsizetype i, QByteArrayView utf8)
         append(utf8);
         return;
     }
-    const Place place = placeOf(i);
+    const BlockStarts::Place place = m_starts.placeOf(i);
     Block& block = m_blocks[place.block];
     const quint32 from = block.begin(place.offset);
     block.bytes.insert(from, utf8);
     block.ends.insert(block.ends.begin() + place.offset, from);
     for (size_t k = size_t(place.offset); k < block.ends.size(); ++k)
         block.ends[k] += quint32(utf8.size());
-    for (size_t b = place.block + 1; b < m_firsts.size(); ++b)
-        ++m_firsts[b];
+    m_starts.shiftAfter(place.block, 1);
     ++m_size;
     m_byteSize += utf8.size();
-    m_blocksFull = false;
     splitIfOverfull(place.block);
 }
 
 void PackedTexts::splitIfOverfull(size_t b)
 {
-    const size_t half = size_t(1) << m_blockBits;
+    const size_t half = size_t(m_starts.blockSize());
     if (m_blocks[b].ends.size() < 2 * half)
         return;
     Block second;
@@ -109,13 +99,13 @@ void PackedTexts::splitIfOverfull(size_t b)
     first.bytes.truncate(first.ends[half - 1]);
     first.bytes.squeeze();
     first.ends.resize(half);
-    m_firsts.insert(m_firsts.begin() + qsizetype(b) + 1, m_firsts[b] + qsizetype(half));
+    m_starts.insert(b + 1, m_starts.first(b) + qsizetype(half));
     m_blocks.insert(m_blocks.begin() + qsizetype(b) + 1, std::move(second));
 }
 
 void PackedTexts::remove(qsizetype i)
 {
-    const Place place = placeOf(i);
+    const BlockStarts::Place place = m_starts.placeOf(i);
     Block& block = m_blocks[place.block];
     const quint32 from = block.begin(place.offset);
     const quint32 length = block.ends[size_t(place.offset)] - from;
@@ -123,15 +113,13 @@ void PackedTexts::remove(qsizetype i)
     block.ends.erase(block.ends.begin() + place.offset);
     for (size_t k = size_t(place.offset); k < block.ends.size(); ++k)
         block.ends[k] -= length;
-    for (size_t b = place.block + 1; b < m_firsts.size(); ++b)
-        --m_firsts[b];
+    m_starts.shiftAfter(place.block, -1);
     if (block.ends.empty()) {
         m_blocks.erase(m_blocks.begin() + qsizetype(place.block));
-        m_firsts.erase(m_firsts.begin() + qsizetype(place.block));
+        m_starts.erase(place.block);
     }
     --m_size;
     m_byteSize -= length;
-    m_blocksFull = false;
 }
 
 } // namespace kestrella

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "records/blockstarts.h"
+
 #include <QByteArray>
 #include <QString>
 #include <vector>
@@ -15,7 +17,10 @@ public:
     static constexpr int DefaultBlockBits = 12; // 4,096 texts a block, about 100 kB of names
 
     // Blocks of 2^blockBits texts as they are first appended; an insertion into a full block splits it.
-    PackedTexts() = default;
+    PackedTexts()
+        : PackedTexts(DefaultBlockBits)
+    {
+    }
     explicit PackedTexts(int blockBits);
 
     qsizetype size() const { return m_size; }
@@ -37,25 +42,14 @@ private:
         quint32 begin(qsizetype k) const;
         QByteArrayView at(qsizetype k) const;
     };
-    struct Place
-    {
-        size_t block;
-        qsizetype offset;
-    };
-
-    Place placeOf(qsizetype i) const;
     void startBlock();
     void splitIfOverfull(size_t block);
 
-    int m_blockBits = DefaultBlockBits;
+    BlockStarts m_starts;
     qsizetype m_bytesPerTextHint = 0;
     qsizetype m_size = 0;
     qsizetype m_byteSize = 0;
     std::vector<Block> m_blocks;
-    // The index of each block's first text. Until the first insertion or removal every block but the last is full,
-    // and a text's block follows from its index alone.
-    std::vector<qsizetype> m_firsts;
-    bool m_blocksFull = true;
 };
 
 } // namespace kestrella

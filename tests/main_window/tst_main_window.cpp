@@ -1,5 +1,4 @@
-// What the seeded sequence does not reach: failing re-reads, activations, and how the
-// program comes to its end.
+// What the seeded sequence does not reach: failing re-reads, activations, and how the program comes to its end.
 #include "about_box/frmabout.h"
 #include "mainwindowfixture.h"
 #include "shutdown/frmclosing.h"

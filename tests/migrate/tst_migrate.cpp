@@ -3,6 +3,7 @@
 #include "migrate/importstream.h"
 #include "migrate/importwire.h"
 #include "migrate/migration.h"
+#include "migrate/progresswindow.h"
 #include "migrate/startup.h"
 #include "records/program.h"
 #include "support/testsupport.h"
@@ -13,6 +14,7 @@
 #include <QJsonObject>
 #include <QLockFile>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
@@ -54,7 +56,6 @@ using Result = MigrationOutcome::Result;
 const QString Importer = QStringLiteral(KESTRELLA_IMPORTER);
 const QByteArray JetSignature("\x00\x01\x00\x00Standard Jet DB\x00", 20);
 const QByteArray TenNulls = "NNNNNNNNNN";
-const QStringList MigratedFolder = {DataFileName, DataFileName + QStringLiteral(".jet-backup")};
 
 QByteArray sample(const QString& name)
 {
@@ -97,20 +98,12 @@ struct Folder
 
 struct Collected : ImportStreamHandler
 {
-    void total(qint64 rows) override { announced = rows; }
+    void total(qint64 rows) override { counts << rows; }
     void row(const std::vector<FieldValue>& fields) override { rows.push_back(fields); }
-    void end(qint64 count) override { ended = count; }
+    void end(qint64 rows) override { counts << rows; }
     void failure(int, qint64) override {}
-    qint64 announced = -1;
-    qint64 ended = -1;
+    QList<qint64> counts; // the total, then the last line's
     std::vector<std::vector<FieldValue>> rows;
-};
-
-struct CancellingUser : MigrationObserver
-{
-    void started(qint64) override {}
-    void copied(qint64) override {}
-    bool cancelRequested() override { return true; }
 };
 
 int indexCount(const QString& path)
@@ -123,6 +116,22 @@ int indexCount(const QString& path)
         [](void* n, int, char** row, char**) { return *static_cast<int*>(n) = std::atoi(row[0]), 0; }, &count, nullptr);
     sqlite3_close(db);
     return count;
+}
+
+// Stands in for the reader, misbehaving as the file it is given asks: HANG, HOG (memory), SILENT (a failing status),
+// and whatever follows SAY= is its output, word for word.
+int fakeImporter(const char* file)
+{
+    const QByteArray asked = fileBytes(QString::fromLocal8Bit(file));
+    while (asked.contains("HANG"))
+        ::pause();
+    // 1 GiB of address space: more than the limit allows, though untouched memory costs nothing.
+    if (asked.contains("HOG") && !std::malloc(size_t(1) << 30))
+        std::abort();
+    const qsizetype say = asked.indexOf("SAY=");
+    if (say >= 0)
+        std::fwrite(asked.constData() + say + 4, 1, size_t(asked.size() - say - 4), stdout);
+    return asked.contains("SILENT") ? 7 : 0;
 }
 
 } // namespace
@@ -144,8 +153,6 @@ private slots:
                              << DataFileKind::Jet;
         QTest::newRow("empty") << QByteArray() << DataFileKind::Missing;
         QTest::newRow("SQLite without its NUL") << QByteArray("SQLite format 3 and more text") << DataFileKind::Unknown;
-        QTest::newRow("Jet name at offset 0") << JetSignature.sliced(4) + "...." << DataFileKind::Unknown;
-        QTest::newRow("Jet name cut short") << JetSignature.first(12) << DataFileKind::Unknown;
     }
     void eachKindOfFileIsToldApart()
     {
@@ -153,8 +160,11 @@ private slots:
         QFETCH(DataFileKind, kind);
         const Folder folder(head);
         QCOMPARE(detectDataFile(folder.dataFile()), kind);
-        // A signature alone is no database the reader can open.
-        QCOMPARE(folder.migrate().result, kind == DataFileKind::Jet ? Result::Failed : Result::NotNeeded);
+        // A signature alone is no database the reader can open: the start ends after saying so once.
+        ScriptedMessages messages;
+        QCOMPARE(prepareDataFile(folder.path(), Importer), kind != DataFileKind::Jet);
+        QCOMPARE(messages.shown.size(), kind == DataFileKind::Jet ? 1 : 0);
+        QVERIFY(messages.shown.isEmpty() || messages.shown[0].prompt.contains(QStringLiteral("has not been changed")));
         QCOMPARE(fileBytes(folder.dataFile()), head);
         QCOMPARE(folder.entries(), QStringList{DataFileName});
     }
@@ -168,7 +178,7 @@ private slots:
             for (qsizetype at = 0; at < whole.size(); at += piece)
                 parser.feed(QByteArrayView(whole).sliced(at, qMin<qsizetype>(piece, whole.size() - at)), got);
             parser.finish();
-            QVERIFY(got.announced == 2 && got.ended == 2);
+            QCOMPARE(got.counts, QList<qint64>({2, 2}));
             const std::vector<FieldValue> first = {
                 QString(),    std::nullopt, QStringLiteral("café"),     QString(QChar(0xFEFF)),
                 std::nullopt, std::nullopt, QStringLiteral("03/14/02"), std::nullopt,
@@ -217,17 +227,19 @@ private slots:
         const QString older = MigrationFiles::backup(folder.path());
         if (backup != DataFileName + ".jet-backup")
             writeFileBytes(older, "an older backup of something else");
-        const MigrationOutcome outcome = folder.migrate();
-        QCOMPARE(outcome.result, Result::Migrated);
+        // Told once; the next start finds its own file and says nothing.
+        ScriptedMessages messages;
+        QVERIFY(prepareDataFile(folder.path(), Importer) && prepareDataFile(folder.path(), Importer));
+        QCOMPARE(messages.shown.size(), 1);
         // Field by field: no value apart from empty text, the long memo whole, every character as stored.
         const auto expected = expectedRows(name + ".json");
         QVERIFY(readAllRows(folder.dataFile()) == expected);
-        QVERIFY(outcome.message.contains(QStringLiteral("brought over %1 programs").arg(expected.size())));
+        QVERIFY(messages.shown[0].prompt.contains(QStringLiteral("brought over %1 programs").arg(expected.size())));
 
-        QCOMPARE(outcome.backup, QDir(folder.path()).filePath(backup));
-        QCOMPARE(fileBytes(outcome.backup), original);
-        QVERIFY(outcome.backup == older || fileBytes(older) == "an older backup of something else");
-        for (const QString& file : {folder.dataFile(), outcome.backup})
+        const QString kept = QDir(folder.path()).filePath(backup);
+        QCOMPARE(fileBytes(kept), original);
+        QVERIFY(kept == older || fileBytes(older) == "an older backup of something else");
+        for (const QString& file : {folder.dataFile(), kept})
             QCOMPARE(QFile::permissions(file),
                      QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
     }
@@ -241,8 +253,7 @@ private slots:
         QTest::addColumn<QString>("importer");
         QTest::addColumn<QString>("reason");
         const QByteArray jet3 = sample("programs_jet3.mdb");
-        QTest::newRow("no Programs, Jet 3") << sample("overflowTestV1997.mdb") << Importer << "no table named Programs";
-        QTest::newRow("no Programs, Jet 4") << sample("overflowTestV2000.mdb") << Importer << "no table named Programs";
+        QTest::newRow("no Programs") << sample("overflowTestV2000.mdb") << Importer << "no table named Programs";
         QTest::newRow("a field missing") << QByteArray(jet3).replace("ProStart", "ProStarX") << Importer
                                          << "has no field ProStart";
         QTest::newRow("cut after its first page") << jet3.first(2048) << Importer << "could not be";
@@ -258,7 +269,7 @@ private slots:
         QTest::newRow("the original changes meanwhile") << jet3 << Importer << "changed while it was being converted";
         QTest::newRow("another copy is converting it") << jet3 << Importer << "another copy of Kestrella is converting";
 
-        const QString fake = QStringLiteral(KESTRELLA_FAKE_IMPORTER);
+        const QString fake = QCoreApplication::applicationFilePath();
         const auto asking = [&](const char* what, const QByteArray& asked, const QString& reason) {
             QTest::newRow(what) << JetSignature + '\n' + asked << fake << reason;
         };
@@ -273,13 +284,11 @@ private slots:
         asking("output: rows before the total", "SAY=" + stream("R" + TenNulls + "\n"), nonsense);
         asking("output: nine fields", "SAY=" + stream("T1\nRNNNNNNNNN\nE1\n"), nonsense);
         asking("output: eleven fields", "SAY=" + stream("T1\nR" + TenNulls + "N\nE1\n"), nonsense);
-        asking("output: text cut short at the end", "SAY=" + stream("T1\nRS10:abc"), nonsense);
         asking("output: no last line", "SAY=" + stream("T1\nR" + TenNulls + "\n"), nonsense);
         asking("output: more rows than it says", "SAY=" + stream("T2\nR" + TenNulls + "\nR" + TenNulls + "\nE1\n"),
                nonsense);
         asking("output: more after the last line", "SAY=" + stream("T0\nE0\nT0\n"), nonsense);
         asking("output: not UTF-8", "SAY=" + stream("T1\nRS2:\xC3\x28NNNNNNNNN\nE1\n"), nonsense);
-        asking("output: longer than any value", "SAY=" + stream("T1\nRS999999999:x"), nonsense);
         asking("output: a date in the name", "SAY=" + stream("T1\nRD5:37329NNNNNNNNN\nE1\n"), nonsense);
         QTest::newRow("the reader is not there")
             << JetSignature << QDir::temp().filePath("no-such-importer") << "could not be started";
@@ -293,12 +302,14 @@ private slots:
         if (tag.contains("memory") && !importerMemoryLimitApplies())
             QSKIP("This build runs the reader without a memory limit (AddressSanitizer reserves terabytes)");
         const Folder folder(bytes);
-        CancellingUser user;
+        MigrationProgressWindow progress;
         MigrationOptions options{importer};
         if (tag.contains("hangs"))
             options.timeLimit = std::chrono::seconds(1);
-        if (tag.contains("cancels"))
-            options.observer = &user;
+        if (tag.contains("cancels")) {
+            progress.dialog()->cancel(); // as the user's click on its Cancel button
+            options.observer = &progress;
+        }
         std::optional<QLockFile> otherCopy;
         if (tag.contains("another copy")) {
             otherCopy.emplace(MigrationFiles::lock(folder.path()));
@@ -348,33 +359,8 @@ private slots:
             const MigrationOutcome again = folder.migrate();
             QVERIFY2(again.result != Result::Failed, qPrintable(at + again.message));
             QVERIFY2(readAllRows(folder.dataFile()) == expected, qPrintable(at));
-            QCOMPARE(folder.entries(), MigratedFolder);
+            QCOMPARE(folder.entries(), QStringList({DataFileName, DataFileName + ".jet-backup"}));
             QCOMPARE(fileBytes(MigrationFiles::backup(folder.path())), original);
-        }
-    }
-
-    // Start-up tells once how the conversion went, and goes on only when it worked.
-    void startUpTellsOnceAndGoesOnOnlyAfterAConversion_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<bool>("goesOn");
-        QTest::addColumn<QString>("said");
-        QTest::newRow("converted") << "programs_jet4.mdb" << true << "brought over 11 programs";
-        QTest::newRow("not convertible") << "crash_libmdb_jet3.mdb" << false << "has not been changed";
-    }
-    void startUpTellsOnceAndGoesOnOnlyAfterAConversion()
-    {
-        QFETCH(QString, name);
-        QFETCH(bool, goesOn);
-        QFETCH(QString, said);
-        ScriptedMessages messages;
-        const Folder folder(sample(name));
-        QCOMPARE(prepareDataFile(folder.path(), Importer), goesOn);
-        QCOMPARE(messages.shown.size(), 1);
-        QVERIFY2(messages.shown[0].prompt.contains(said), qPrintable(messages.shown[0].prompt));
-        if (goesOn) { // the next start finds its own file and says nothing
-            QVERIFY(prepareDataFile(folder.path(), Importer));
-            QCOMPARE(messages.shown.size(), 1);
         }
     }
 
@@ -427,6 +413,9 @@ private slots:
 
 int main(int argc, char* argv[])
 {
+    // Run as the reader: its one argument is the path of the file to read, never a test's name.
+    if (argc == 2 && argv[1][0] == '/')
+        return fakeImporter(argv[1]);
     // "--die-at-sync N FOLDER": migrates the folder's data file and dies just before its N-th sync, as a crash or a
     // power cut would cut it short (a kill needs a process of its own).
     if (argc == 4 && qstrcmp(argv[1], "--die-at-sync") == 0) {

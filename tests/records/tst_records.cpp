@@ -147,6 +147,54 @@ private slots:
         QVERIFY(readAllRows(m_path) == before);
     }
 
+    // A refresh after the store's own writes gives what a fresh read of the source gives, whether the set followed
+    // them (removals across a table of several thousand) or must read again.
+    void refreshAfterOwnWritesGivesAFreshRead_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("write");
+        QTest::newRow("removals far apart") << selectAllStatement() << "remove";
+        QTest::newRow("addition a trigger doubles") << selectAllStatement() << "twice";
+        QTest::newRow("addition outside the filter") << selectByTypeStatement("Other") << "add";
+        QTest::newRow("change out of the filter") << selectByTypeStatement("Other") << "change";
+    }
+    void refreshAfterOwnWritesGivesAFreshRead()
+    {
+        QFETCH(QString, source);
+        QFETCH(QString, write);
+        // Alpha, Beta and Gamma hold rowids 1 to 3, P1 to P9000 the rowids 4 to 9003.
+        runSql(m_path, "with recursive n(i) as (select 1 union all select i + 1 from n where i < 9000) "
+                       "insert into Programs (ProName, ProType) select 'P' || i, 'Other' from n");
+        runSql(m_path, "create trigger twin after insert on Programs when new.ProName = 'twice' "
+                       "begin insert into Programs (ProName) values ('twin'); end");
+        DataSource s;
+        s.setDatabaseName(m_path);
+        s.setRecordSource(source);
+        s.refresh();
+        Recordset& rs = s.recordset();
+        if (write == "remove") {
+            for (const Bookmark key : {9003, 4100, 5, 8000}) {
+                rs.setBookmark(key);
+                rs.deleteCurrent();
+            }
+        } else if (write == "change") {
+            rs.update({{ProgramFields::Type, "Games"}});
+        } else {
+            rs.addNew();
+            rs.update({{ProgramFields::Name, write}, {ProgramFields::Type, "Games"}});
+        }
+        s.refresh();
+        DataSource fresh;
+        fresh.setDatabaseName(m_path);
+        fresh.setRecordSource(source);
+        fresh.refresh();
+        QCOMPARE(namesInStoreOrder(s), namesInStoreOrder(fresh));
+        if (write == "remove") {
+            rs.setBookmark(9002);
+            QCOMPARE(rs.fields(ProgramFields::Name).value(), "P8999");
+        }
+    }
+
     // A first run makes an owner-only file with an empty table; anything else unusable is refused once and left
     // byte for byte as it was, with nothing beside it.
     void startUpOnEachKindOfFile_data()

@@ -7,8 +7,8 @@
 #include "support/testsupport.h"
 
 #include <QAbstractItemView>
-#include <QComboBox>
 #include <QFileInfo>
+#include <QMetaProperty>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTest>
@@ -83,10 +83,7 @@ int drive(const QString& folder, const QString& run, int writes)
             const StoredRow fields = crashRecord(name, version);
             for (size_t i = 0; i < fields.size(); ++i) {
                 QWidget* box = window.findChild<QWidget*>(QString::fromLatin1(Boxes[i]));
-                if (auto* chooser = qobject_cast<QComboBox*>(box))
-                    chooser->setCurrentIndex(chooser->findText(*fields[i]));
-                else
-                    box->setProperty(i == Col::Comments ? "plainText" : "text", *fields[i]);
+                box->metaObject()->userProperty().write(box, *fields[i]); // its text, or the entry it shows
             }
             click("cmdSave");
             if (window.changePending() || !messages.shown.isEmpty()) {

@@ -26,41 +26,30 @@ const char* const FaultNames[] = {"read-only file", "writable file in a read-onl
                                   "locked by another connection", "full disk"};
 
 // What the window is doing when the command comes; no command: the closing walk.
-struct Action
-{
-    const char* name;
-    QString state;
-    QString command;
-};
-const Action Actions[] = {{"Add", "", "cmdAdd"},
-                          {"Save while adding", "adding", "cmdSave"},
-                          {"Save while editing", "editing", "cmdSave"},
-                          {"Delete", "picked", "cmdDelete"},
-                          {"Reset Last Login", "picked", "cmdResetLogin"},
-                          {"Exit while adding", "adding", "cmdExit"},
-                          {"Exit while editing", "editing", "cmdExit"},
-                          {"closing walk", "", ""}};
+const std::tuple<const char*, QString, QString> Actions[] = {{"Add", "", "cmdAdd"},
+                                                             {"Save while adding", "adding", "cmdSave"},
+                                                             {"Save while editing", "editing", "cmdSave"},
+                                                             {"Delete", "picked", "cmdDelete"},
+                                                             {"Reset Last Login", "picked", "cmdResetLogin"},
+                                                             {"Exit while adding", "adding", "cmdExit"},
+                                                             {"Exit while editing", "editing", "cmdExit"},
+                                                             {"closing walk", "", ""}};
 
-const char* const TypedBoxes[] = {"txtProName", "txtProPassword", "txtComments"};
-const QString Typed[] = {"Typed name", "typed 'password\"", "typed\ncomments"};
+const QString TypedName = QStringLiteral("Typed name"), TypedComments = QStringLiteral("typed\ncomments");
 constexpr uid_t Nobody = 65534;
 
 void typeEverything(MainWindowFixture& f)
 {
-    for (int i = 0; i < 3; ++i)
-        f.type(TypedBoxes[i], Typed[i]);
+    f.type("txtProName", TypedName);
+    f.type("txtComments", TypedComments);
 }
 
-QStringList shownTexts(const MainWindowFixture& f)
+// What the user sees: the typed text, the count, the list, and whether a change is pending.
+QStringList seen(const MainWindowFixture& f)
 {
-    return {f.box("txtProName")->text(), f.box("txtProPassword")->text(),
-            f.control<QPlainTextEdit>("txtComments")->toPlainText()};
-}
-
-bool storedAsTyped(const QString& file)
-{
-    const auto row = findRow(file, Typed[0]);
-    return row && (*row)[Col::Password] == Typed[1] && (*row)[Col::Comments] == Typed[2];
+    return QStringList{f.shownName(), f.control<QPlainTextEdit>("txtComments")->toPlainText(), f.count(),
+                       QString::number(f.window->changePending()), QString::number(f.window->editingExisting())} +
+           f.listed();
 }
 
 // Runs the command, or the closing walk, and returns what the walk left in its status.
@@ -93,10 +82,10 @@ private slots:
         QTest::addColumn<QString>("state");
         QTest::addColumn<QString>("command");
         for (const int fault : {ReadOnlyFile, ReadOnlyFolder, Locked, FullDisk}) {
-            for (const Action& action : Actions) {
+            for (const auto& [name, state, command] : Actions) {
                 // A read-only file refuses Add itself, so there is no adding state to save or exit from.
-                if (fault == ReadOnlyFile ? action.state != "adding" : action.command != "cmdAdd")
-                    QTest::addRow("%s / %s", FaultNames[fault], action.name) << fault << action.state << action.command;
+                if (fault == ReadOnlyFile ? state != "adding" : command != "cmdAdd")
+                    QTest::addRow("%s / %s", FaultNames[fault], name) << fault << state << command;
             }
         }
     }
@@ -163,34 +152,24 @@ private slots:
             f.click(state == "adding" ? "cmdAdd" : "cmdModify");
             typeEverything(f);
         }
-        const QStringList listed = f.listed(), shown = shownTexts(f);
-        const QString count = f.count();
-        const bool pendingBefore = f.window->changePending(), editingBefore = f.window->editingExisting();
-        const std::vector<StoredRow> before = readAllRows(f.dataFile());
+        const QStringList before = seen(f);
+        const std::vector<StoredRow> stored = readAllRows(f.dataFile());
         if (fault != ReadOnlyFile)
             apply();
 
         // Said once, with the store's own number and text. Delete asks first; the closing walk never shows a box.
-        const qsizetype question = command == "cmdDelete" ? 1 : 0;
-        qsizetype messages = f.messages.shown.size();
+        const qsizetype question = command == "cmdDelete" ? 1 : 0, messages = f.messages.shown.size();
         const QString status = act(f, command);
-        if (command.isEmpty()) {
+        QCOMPARE(f.messages.shown.size(), messages + question + (command.isEmpty() ? 0 : 1));
+        if (command.isEmpty())
             QCOMPARE(status, QStringLiteral("Cleaning failed. ") + refusal);
-            QCOMPARE(f.messages.shown.size(), messages);
-        } else {
-            QCOMPARE(f.messages.shown.size(), messages + question + 1);
+        else
             QCOMPARE(f.messages.shown.last().prompt, refusal);
-        }
-        messages = f.messages.shown.size();
         QVERIFY(f.window->isVisible() && !topLevelWindow<frmClosing>());
-        QCOMPARE(f.window->changePending(), pendingBefore);
-        QCOMPARE(f.window->editingExisting(), editingBefore);
-        QCOMPARE(shownTexts(f), shown);
-        QCOMPARE(f.listed(), listed);
-        QCOMPARE(f.count(), count);
+        QCOMPARE(seen(f), before);
         QVERIFY(!QGuiApplication::overrideCursor());
         lift();
-        QVERIFY2(readAllRows(f.dataFile()) == before, "the refused action changed the file");
+        QVERIFY2(readAllRows(f.dataFile()) == stored, "the refused action changed the file");
 
         // The fault lifted, the same action goes through.
         const QString statusAfter = act(f, command);
@@ -198,11 +177,12 @@ private slots:
             typeEverything(f);
             f.click("cmdSave");
         }
-        QCOMPARE(f.messages.shown.size(), messages + question);
+        QCOMPARE(f.messages.shown.size(), messages + 2 * question + (command.isEmpty() ? 0 : 1));
         if (typing || command == "cmdAdd")
-            QVERIFY2(storedAsTyped(f.dataFile()), "what was typed did not reach the file once the fault was lifted");
+            QVERIFY2(findRow(f.dataFile(), TypedName).value_or(StoredRow(10))[Col::Comments] == TypedComments,
+                     "what was typed did not reach the file once the fault was lifted");
         else
-            QVERIFY2(readAllRows(f.dataFile()) != before, "the action did not go through once the fault was lifted");
+            QVERIFY2(readAllRows(f.dataFile()) != stored, "the action did not go through once the fault was lifted");
         QCOMPARE(f.window->isVisible(), command != "cmdExit");
         QVERIFY(!command.isEmpty() || statusAfter == QStringLiteral("Cleaning Data"));
     }
