@@ -34,6 +34,14 @@ struct BoundStore
     DataSource store;
 };
 
+QStringList namesInStoreOrder(DataSource& store)
+{
+    QStringList names;
+    for (store.recordset().moveFirst(); !store.recordset().eof(); store.recordset().moveNext())
+        names << store.recordset().fields(ProgramFields::Name).value().value_or("(none)");
+    return names;
+}
+
 QByteArray databaseAfter(const QString& sql)
 {
     QTemporaryDir dir;
@@ -77,10 +85,7 @@ private slots:
         for (const QString& index : programsIndexes())
             runSql(m_path, index);
         BoundStore s(m_path, source);
-        QStringList names;
-        for (; !s.rs().eof(); s.rs().moveNext())
-            names << s.rs().fields(ProgramFields::Name).value().value_or("(none)");
-        QCOMPARE(names, expected);
+        QCOMPARE(namesInStoreOrder(s.store), expected);
     }
 
     void implicitSavingStoresOnEachTriggerAndNotBefore_data()
