@@ -107,17 +107,15 @@ void writeFileBytes(const QString& path, const QByteArray& bytes)
 
 FileLock::FileLock(const QString& path, bool readersMayPass)
 {
-    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK ||
-        sqlite3_exec(m_db, readersMayPass ? "BEGIN IMMEDIATE" : "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) !=
-            SQLITE_OK)
-        qFatal("cannot lock %s", qPrintable(path));
+    Db db(path, SQLITE_OPEN_READWRITE);
+    db.exec(QLatin1String(readersMayPass ? "BEGIN IMMEDIATE" : "BEGIN EXCLUSIVE"));
+    std::swap(m_db, db.handle); // held past this scope
 }
 
 void FileLock::release()
 {
-    if (!m_db)
-        return;
-    sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr);
+    if (m_db)
+        sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr);
     sqlite3_close(m_db);
     m_db = nullptr;
 }
