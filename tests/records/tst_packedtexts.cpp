@@ -44,8 +44,6 @@ class TestPackedTexts : public QObject
     Q_OBJECT
 
 private slots:
-    void cleanup() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
-
     // Random names, many alike up to a point deep inside, against ICU's own comparison for the language; the list of a
     // store holding some of them, which it reads from a case-folding index that knows no language, in that order,
     // names that list alike (case alone among them) in the store's order.
