@@ -80,10 +80,10 @@ private slots:
             {"carriage return", "http://example.test/\r"},
             {"line separator", QStringLiteral("http://example.test/") + QChar::LineSeparator},
         };
-        for (const auto& [what, url] : unsafe) {
+        for (const auto& [what, url] : unsafe)
             QTest::addRow("%s to the browser", what) << url << true << "browser" << QStringList{};
-            QTest::addRow("%s to the desktop opener", what) << url << false << "" << QStringList{};
-        }
+        // The desktop opener goes through the same check, behind its own that lets only web addresses by.
+        QTest::newRow("line feed to the desktop opener") << unsafe[1].second << false << "" << QStringList{};
     }
     void eachAddressReachesOnlyWhatItMay()
     {
