@@ -23,12 +23,10 @@ private slots:
         QTest::addColumn<int>("removed"); // the index of the one row that goes; -1: none
         QVariantList many;
         for (int i = 0; i < 70000; ++i)
-            many << (i == 69990 ? QVariant() : QVariant(QString::number(i)));
+            many << (i == 69990 || i == 69995 ? QVariant() : QVariant(QString::number(i)));
         QTest::newRow("names kept, empty text and blanks included")
             << QVariant(QVariantList{"Zeta", "", "   ", "BLANK RECORD DELETE IMMEDIATELY"}) << -1;
-        QTest::newRow("first nameless of two removed")
-            << QVariant(QVariantList{"Zeta", QVariant(), "Alpha", QVariant()}) << 1;
-        QTest::newRow("past 65,535 records") << QVariant(many) << 69990;
+        QTest::newRow("past 65,535 records, the first nameless of two removed") << QVariant(many) << 69990;
         QTest::newRow("missing file not created") << QVariant() << -1;
         QTest::newRow("empty file left alone") << QVariant(QByteArray()) << -1;
     }
