@@ -29,10 +29,11 @@ public:
     FakeClock clock{QDate(2026, 3, 5)};
     std::unique_ptr<frmMain> window;
 
+    MainWindowFixture() { frmClosing::setTickInterval(10); } // the closing window's walk at test speed
+
     // A window the test left open would meet the next test.
     ~MainWindowFixture()
     {
-        window.reset();
         delete topLevelWindow<frmClosing>().data();
         delete frmAbout::instance();
     }

@@ -59,8 +59,6 @@ QWidget* open(MainWindowFixture& f, const QString& what)
     if (what == QLatin1String("adding") || what == QLatin1String("saved")) {
         f.click("cmdAdd");
         f.type("txtProName", "Zeta Two");
-        f.type("txtProUserName", "ZEE TEE");
-        f.type("txtStart", "ZETA.EXAMPLE");
         f.chooser("cboType")->setCurrentIndex(f.chooser("cboType")->findText(QStringLiteral("Exit Exchange")));
     }
     if (what == QLatin1String("saved"))

@@ -12,8 +12,6 @@ class TestMainWindow : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { frmClosing::setTickInterval(10); }
-
     void aFailingReReadIsReportedAndTheProgramGoesOn_data()
     {
         QTest::addColumn<QString>("action");
@@ -74,7 +72,6 @@ private slots:
         std::unique_ptr<QWidget> menu;
         if (dropDown) {
             QComboBox* sort = f.chooser("cboSort");
-            sort->setFocus();
             sort->showPopup();
             QTRY_VERIFY(QApplication::activePopupWidget());
             QTest::qWait(50);

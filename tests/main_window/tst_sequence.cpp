@@ -217,8 +217,6 @@ class TestSequence : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { frmClosing::setTickInterval(10); }
-
     void randomStepsKeepTheWindowAndTheFileInStep_data()
     {
         QTest::addColumn<quint32>("seed");
