@@ -1,8 +1,10 @@
 #pragma once
 
+#include "about_box/frmabout.h"
 #include "main_window/frmmain.h"
 #include "main_window/programlistmodel.h"
 #include "records/program.h"
+#include "shutdown/frmclosing.h"
 #include "support/testsupport.h"
 
 #include <QAbstractItemView>
@@ -26,6 +28,15 @@ public:
     ScriptedMessages messages;
     FakeClock clock{QDate(2026, 3, 5)};
     std::unique_ptr<frmMain> window;
+
+    MainWindowFixture() { frmClosing::setTickInterval(10); } // the closing window's walk at test speed
+
+    // A window the test left open would meet the next test.
+    ~MainWindowFixture()
+    {
+        delete topLevelWindow<frmClosing>().data();
+        delete frmAbout::instance();
+    }
 
     QString dataFile() const { return dir.filePath(DataFileName); }
 
@@ -54,7 +65,6 @@ public:
     }
     QLineEdit* box(const char* name) const { return control<QLineEdit>(name); }
     QToolButton* command(const char* name) const { return control<QToolButton>(name); }
-    QPushButton* button(const char* name) const { return control<QPushButton>(name); }
     QComboBox* chooser(const char* name) const { return control<QComboBox>(name); }
     QAbstractItemView* list() const { return control<QAbstractItemView>("lstPrograms"); }
     QString count() const { return control<QLabel>("lblCount")->text(); }

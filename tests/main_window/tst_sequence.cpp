@@ -1,11 +1,9 @@
 // Seeded runs of what a person does in the main window, each step checked against a small model of what the file,
 // the list, the count, the fields on show and the commands must be. A failing run names its seed and step; its row
 // ("seed 7") replays it alone.
-#include "about_box/frmabout.h"
 #include "mainwindowfixture.h"
 #include "records/listorder.h"
 #include "shutdown/exitcheck.h"
-#include "shutdown/frmclosing.h"
 
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -219,8 +217,6 @@ class TestSequence : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { frmClosing::setTickInterval(10); }
-
     void randomStepsKeepTheWindowAndTheFileInStep_data()
     {
         QTest::addColumn<quint32>("seed");
@@ -249,7 +245,7 @@ private slots:
                                           {m.selected >= 0, "key"},
                                           {f.command("cmdModify")->isEnabled(), "Edit"},
                                           {f.command("cmdDelete")->isEnabled(), "Delete"},
-                                          {f.button("cmdResetLogin")->isEnabled(), "Reset"}}) {
+                                          {f.control<QPushButton>("cmdResetLogin")->isEnabled(), "Reset"}}) {
                     if (on)
                         actions << action << action;
                 }
@@ -290,7 +286,7 @@ private slots:
                 f.click("cmdDelete");
                 m.remove(yes);
             } else if (action == "Reset") {
-                f.button("cmdResetLogin")->click();
+                f.control<QPushButton>("cmdResetLogin")->click();
                 if (m.shown() != m.rows.end())
                     m.shown()->at(Col::LastLogin) = Today;
             } else if (action == "type") {
