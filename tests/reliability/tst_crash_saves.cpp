@@ -18,7 +18,6 @@
 #include <dlfcn.h>
 #include <map>
 #include <sqlite3.h>
-#include <unistd.h>
 
 using namespace kestrella;
 using namespace kestrella::test;
@@ -65,9 +64,6 @@ int drive(const QString& folder, const QString& run, int writes)
     std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
     writesLeft = writes; // armed only now: the start itself is never cut short
     std::puts("ready");
-    const auto click = [&](const char* name) {
-        window.findChild<QToolButton*>(QString::fromLatin1(name))->click();
-    };
     for (int serial = 0;; ++serial) {
         const QString name = QStringLiteral("R%1-%2").arg(run).arg(serial);
         for (int version = 0; version <= Edits; ++version) {
@@ -75,13 +71,13 @@ int drive(const QString& folder, const QString& run, int writes)
                 window.findChild<QAbstractItemView*>(QStringLiteral("lstPrograms"))
                     ->setCurrentIndex(window.programList().index(window.programList().rowOf(name)));
             }
-            click(version == 0 ? "cmdAdd" : "cmdModify");
+            window.findChild<QToolButton*>(QLatin1String(version == 0 ? "cmdAdd" : "cmdModify"))->click();
             const StoredRow fields = crashRecord(name, version);
             for (size_t i = 0; i < fields.size(); ++i) {
                 QWidget* box = window.findChild<QWidget*>(QString::fromLatin1(Boxes[i]));
                 box->metaObject()->userProperty().write(box, *fields[i]); // its text, or the entry it shows
             }
-            click("cmdSave");
+            window.findChild<QToolButton*>(QStringLiteral("cmdSave"))->click();
             if (window.changePending() || !messages.shown.isEmpty()) {
                 qWarning("Save refused: %s", qPrintable(messages.shown.value(0).prompt));
                 return 3;
