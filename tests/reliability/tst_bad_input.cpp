@@ -66,7 +66,6 @@ private slots:
             QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier);
         }
         f.click("cmdSave");
-        QVERIFY(f.messages.shown.isEmpty());
 
         const StoredRow expected{storedName, text, text, text, text, text, {}, {}, {}, asCommentsBoxHoldsIt(text)};
         f.window.reset(); // shown again by a new start, picked from the list
