@@ -257,6 +257,7 @@ private slots:
         asking("the reader ends without a word", "SILENT", "stopped with status 7");
         const QString nonsense = QStringLiteral("output Kestrella cannot take");
         asking("output: another program's", "SAY=Hello\n", nonsense);
+        asking("output: nothing at all", "SAY=", nonsense);
         asking("output: rows before the total", "SAY=" + stream("R" + TenNulls + "\n"), nonsense);
         asking("output: nine fields", "SAY=" + stream("T1\nRNNNNNNNNN\nE1\n"), nonsense);
         asking("output: eleven fields", "SAY=" + stream("T1\nR" + TenNulls + "N\nE1\n"), nonsense);
