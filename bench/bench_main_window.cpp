@@ -36,6 +36,17 @@ void paintNow(QWidget& window)
     QCoreApplication::processEvents();
 }
 
+// The main window on the benchmark's file of the state's size, loaded and painted as a person first sees it.
+struct LoadedWindow : frmMain
+{
+    explicit LoadedWindow(const benchmark::State& state)
+        : frmMain(bench::applicationFolderWith(int(state.range(0))))
+    {
+        Form_Load();
+        paintNow(*this);
+    }
+};
+
 std::vector<QString> readNames(const QString& path, const char* sql)
 {
     sqlite3* db = nullptr;
@@ -177,9 +188,7 @@ static void BM_FilteredQueryAndSort(benchmark::State& state)
 // Floor of what every change to the list ends with: a repaint of the same list, nothing in it changed.
 static void BM_ListRepaint(benchmark::State& state)
 {
-    frmMain window(bench::applicationFolderWith(int(state.range(0))));
-    window.Form_Load();
-    paintNow(window);
+    LoadedWindow window(state);
     auto* list = window.findChild<QAbstractItemView*>(QStringLiteral("lstPrograms"));
     for (auto _ : state) {
         list->viewport()->update();
@@ -189,9 +198,7 @@ static void BM_ListRepaint(benchmark::State& state)
 
 static void BM_FilterToOneType(benchmark::State& state)
 {
-    frmMain window(bench::applicationFolderWith(int(state.range(0))));
-    window.Form_Load();
-    paintNow(window);
+    LoadedWindow window(state);
     for (auto _ : state) {
         chooseFilter(window, QStringLiteral("Other"));
         state.PauseTiming();
@@ -202,9 +209,7 @@ static void BM_FilterToOneType(benchmark::State& state)
 
 static void BM_FilterBackToListAll(benchmark::State& state)
 {
-    frmMain window(bench::applicationFolderWith(int(state.range(0))));
-    window.Form_Load();
-    paintNow(window);
+    LoadedWindow window(state);
     for (auto _ : state) {
         state.PauseTiming();
         chooseFilter(window, QStringLiteral("Other"));
@@ -215,9 +220,7 @@ static void BM_FilterBackToListAll(benchmark::State& state)
 
 static void BM_PickAName(benchmark::State& state)
 {
-    frmMain window(bench::applicationFolderWith(int(state.range(0))));
-    window.Form_Load();
-    paintNow(window);
+    LoadedWindow window(state);
     int row = 0;
     RoundTimes rounds(state);
     for (auto _ : state) {
@@ -231,9 +234,7 @@ static void BM_PickAName(benchmark::State& state)
 // Floor of a pick: the picked name's record read with a one-row select, and the same window repainted.
 static void BM_SelectOneRowAndRepaint(benchmark::State& state)
 {
-    frmMain window(bench::applicationFolderWith(int(state.range(0))));
-    window.Form_Load();
-    paintNow(window);
+    LoadedWindow window(state);
     sqlite3* db = openReadWrite(QFile::encodeName(bench::databaseWith(int(state.range(0)))));
     const int rows = window.programList().count();
     int row = 0;
@@ -258,9 +259,7 @@ static void BM_SelectOneRowAndRepaint(benchmark::State& state)
 // view colours.
 static void BM_CommitAndRepaint(benchmark::State& state)
 {
-    frmMain window(bench::applicationFolderWith(int(state.range(0))));
-    window.Form_Load();
-    paintNow(window);
+    LoadedWindow window(state);
     sqlite3* db = openReadWrite(QFile::encodeName(bench::databaseWith(int(state.range(0)))));
     RoundTimes rounds(state);
     for (auto _ : state) {
@@ -283,9 +282,7 @@ static void BM_CommitAndRepaint(benchmark::State& state)
 
 static void BM_SaveAnAddition(benchmark::State& state)
 {
-    frmMain window(bench::applicationFolderWith(int(state.range(0))));
-    window.Form_Load();
-    paintNow(window);
+    LoadedWindow window(state);
     auto* name = window.findChild<QLineEdit*>(QStringLiteral("txtProName"));
     int n = 0;
     RoundTimes rounds(state);
@@ -315,9 +312,7 @@ public:
 
 static void BM_SaveAnEdit(benchmark::State& state)
 {
-    frmMain window(bench::applicationFolderWith(int(state.range(0))));
-    window.Form_Load();
-    paintNow(window);
+    LoadedWindow window(state);
     auto* userName = window.findChild<QLineEdit*>(QStringLiteral("txtProUserName"));
     int row = 0;
     int n = 0;
@@ -352,9 +347,7 @@ private:
 static void BM_ResetLastLogin(benchmark::State& state)
 {
     EveryDayAnother clock;
-    frmMain window(bench::applicationFolderWith(int(state.range(0))));
-    window.Form_Load();
-    paintNow(window);
+    LoadedWindow window(state);
     int row = 0;
     RoundTimes rounds(state);
     for (auto _ : state) {
@@ -372,9 +365,7 @@ static void BM_DeleteAPickedRecord(benchmark::State& state)
 {
     AnswerYes yes;
     MessageService::install(&yes);
-    frmMain window(bench::applicationFolderWith(int(state.range(0))));
-    window.Form_Load();
-    paintNow(window);
+    LoadedWindow window(state);
     auto* list = window.findChild<QAbstractItemView*>(QStringLiteral("lstPrograms"));
     auto* name = window.findChild<QLineEdit*>(QStringLiteral("txtProName"));
     RoundTimes rounds(state);
@@ -404,9 +395,7 @@ static void BM_DeleteAfterACancel(benchmark::State& state)
 {
     AnswerYes yes;
     MessageService::install(&yes);
-    frmMain window(bench::applicationFolderWith(int(state.range(0))));
-    window.Form_Load();
-    paintNow(window);
+    LoadedWindow window(state);
     Recordset& rs = window.datProgram().recordset();
     RoundTimes rounds(state);
     for (auto _ : state) {
