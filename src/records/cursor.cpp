@@ -329,12 +329,11 @@ void Cursor::writeRow(const FieldValues& values)
     m_currentDeleted = false;
 }
 
-// Values change or positions shift: what was read ahead is read afresh. True when the write changed its own record
-// alone, no trigger of the file's more.
+// Values change or positions shift: what was read ahead is read afresh (the keyset lets go of its column as it
+// follows the write). True when the write changed its own record alone, no trigger of the file's more.
 bool Cursor::noteWrite(qint64 changesBefore)
 {
     ++m_writes;
-    m_keyset.dropColumn();
     m_rows.forget();
     return sqlite3_total_changes64(m_file.db()) - changesBefore == 1;
 }

@@ -244,8 +244,10 @@ void Keyset::append(qint64 key, quint64 write, bool recordAlone)
     follow(write, recordAlone && inItsPlace);
 }
 
+// Values change, so the column read with the set may no longer hold them.
 void Keyset::noteChanged(quint64 write, bool recordAlone)
 {
+    dropColumn();
     follow(write, recordAlone && m_query.everyRecord);
 }
 

@@ -91,7 +91,6 @@ public:
     FieldValue columnValueAt(qint64 position) const { return m_column.valueAt(position); }
     // The column's values (no-value entries left out) in list order; the set lets go of them.
     PackedTexts takeColumnInListOrder();
-    void dropColumn() { m_column = {}; }
 
 private:
     // One field of every record in the set, packed as UTF-8 text, in slots: the field's own order when it was read
@@ -107,6 +106,7 @@ private:
     };
 
     void follow(quint64 write, bool asARead);
+    void dropColumn() { m_column = {}; }
 
     KeyBlocks m_keys;
     Column m_column;
