@@ -55,14 +55,17 @@ KeysetQuery RecordSourceQuery::keyset(const QString& fieldName, int field) const
     return query;
 }
 
-void KeyBlocks::assign(const std::vector<qint64>& keys, bool ascending)
+void KeyBlocks::assign(const LargeVector<qint64>& keys, const LargeVector<quint32>& order, bool ascending)
 {
     clear();
     m_ascending = ascending;
     const size_t blockSize = size_t(m_starts.blockSize());
     for (size_t from = 0; from < keys.size(); from += blockSize) {
         const size_t to = std::min(keys.size(), from + blockSize);
-        m_blocks.emplace_back(keys.begin() + qsizetype(from), keys.begin() + qsizetype(to));
+        std::vector<qint64>& block = m_blocks.emplace_back();
+        block.reserve(to - from);
+        for (size_t position = from; position < to; ++position)
+            block.push_back(keys[order.empty() ? position : order[position]]);
         m_starts.append(qsizetype(from));
     }
     m_size = qint64(keys.size());
@@ -134,9 +137,9 @@ namespace {
 // The slots of keys in ascending order of key: in one pass over a table when the keys lie close together (rowids
 // mostly do: the table's own ids, with a few gaps where records were deleted), a third of the time of a sort of a
 // million keys; keys far apart are sorted with their slots.
-std::vector<quint32> ascendingOrder(const std::vector<qint64>& keys)
+LargeVector<quint32> ascendingOrder(const LargeVector<qint64>& keys)
 {
-    std::vector<quint32> order;
+    LargeVector<quint32> order;
     if (keys.empty())
         return order;
     const auto [low, high] = std::minmax_element(keys.begin(), keys.end());
@@ -144,7 +147,7 @@ std::vector<quint32> ascendingOrder(const std::vector<qint64>& keys)
     order.reserve(keys.size());
     if (span < 4 * quint64(keys.size()) + 1024) {
         constexpr quint32 None = std::numeric_limits<quint32>::max();
-        std::vector<quint32> slotOfKey(size_t(span) + 1, None);
+        LargeVector<quint32> slotOfKey(size_t(span) + 1, None);
         for (size_t slot = 0; slot < keys.size(); ++slot)
             slotOfKey[size_t(keys[slot] - *low)] = quint32(slot);
         for (quint32 slot : slotOfKey) {
@@ -173,7 +176,7 @@ bool Keyset::isStale(const QString& statement, qint64 dataVersion, quint64 write
 
 void Keyset::read(sqlite3* db, const KeysetQuery& query)
 {
-    std::vector<qint64> keys;
+    LargeVector<qint64> keys;
     Column column;
     column.field = query.field;
     {
@@ -194,12 +197,12 @@ void Keyset::read(sqlite3* db, const KeysetQuery& query)
         }
     }
     if (query.fieldInItsOrder) {
-        column.rowids = keys;
         column.slotOfPosition = ascendingOrder(keys);
-        for (size_t position = 0; position < keys.size(); ++position)
-            keys[position] = column.rowids[column.slotOfPosition[position]];
+        m_keys.assign(keys, column.slotOfPosition, query.keysAscend);
+        column.rowids = std::move(keys);
+    } else {
+        m_keys.assign(keys, {}, query.keysAscend);
     }
-    m_keys.assign(keys, query.keysAscend);
     m_column = std::move(column);
     m_query = query;
 }
@@ -264,7 +267,7 @@ PackedTexts Keyset::takeColumnInListOrder()
     Column column = std::exchange(m_column, {});
     if (std::find(column.isNull.begin(), column.isNull.end(), true) != column.isNull.end()) {
         PackedTexts values;
-        std::vector<qint64> rowids;
+        LargeVector<qint64> rowids;
         for (qsizetype slot = 0; slot < column.texts.size(); ++slot) {
             if (!column.isNull[size_t(slot)]) {
                 values.append(column.texts.utf8At(slot));

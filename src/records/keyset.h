@@ -2,6 +2,7 @@
 
 #include "records/blockstarts.h"
 #include "records/fieldvalue.h"
+#include "records/largepages.h"
 #include "records/packedtexts.h"
 
 #include <QString>
@@ -43,7 +44,8 @@ private:
 class KeyBlocks
 {
 public:
-    void assign(const std::vector<qint64>& keys, bool ascending);
+    // The keys in the given order of their slots (none: as they are).
+    void assign(const LargeVector<qint64>& keys, const LargeVector<quint32>& order, bool ascending);
     void clear();
     qint64 size() const { return m_size; }
     qint64 at(qint64 position) const;
@@ -100,8 +102,8 @@ private:
         int field = -1;
         PackedTexts texts;
         std::vector<bool> isNull;
-        std::vector<qint64> rowids; // by slot, when read in the field's order
-        std::vector<quint32> slotOfPosition;
+        LargeVector<qint64> rowids; // by slot, when read in the field's order
+        LargeVector<quint32> slotOfPosition;
         FieldValue valueAt(qint64 position) const;
     };
 

@@ -190,7 +190,7 @@ namespace {
 struct ListOrder
 {
     const PackedTexts& texts;
-    const std::vector<qint64>& tieBreaks;
+    const LargeVector<qint64>& tieBreaks;
     const ListCollation& collation;
 
     qint64 tieBreak(qsizetype i) const { return tieBreaks.empty() ? i : tieBreaks[size_t(i)]; }
@@ -284,7 +284,7 @@ PackedTexts merged(const PackedTexts& texts, std::vector<Run> runs, const std::v
 // texts that stand in order and sets aside each text out of order together with the one it fell behind (at most
 // twice as many as need moving); only those few are sorted and then placed among the rest. In order, a text costs
 // one comparison and no memory.
-PackedTexts inListOrder(PackedTexts texts, const std::vector<qint64>& tieBreaks)
+PackedTexts inListOrder(PackedTexts texts, const LargeVector<qint64>& tieBreaks)
 {
     const ListOrder order{texts, tieBreaks, ListCollation::current()};
     std::vector<Run> runs;

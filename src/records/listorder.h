@@ -1,5 +1,7 @@
 #pragma once
 
+#include "records/largepages.h"
+
 #include <QByteArrayView>
 #include <QCollator>
 #include <QLocale>
@@ -54,6 +56,6 @@ bool listsBefore(QByteArrayView a, QByteArrayView b);
 
 // The texts in list order, equal texts in order of their tie-breaks (one per text; none: the order they came in).
 // Texts that come in order are only checked.
-PackedTexts inListOrder(PackedTexts texts, const std::vector<qint64>& tieBreaks = {});
+PackedTexts inListOrder(PackedTexts texts, const LargeVector<qint64>& tieBreaks = {});
 
 } // namespace kestrella

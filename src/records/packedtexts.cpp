@@ -5,6 +5,12 @@
 #include <algorithm>
 
 namespace kestrella {
+namespace {
+
+// A list this long is read at once and filled into large pages; shorter ones would waste most of a page.
+constexpr qsizetype ArenaFrom = qsizetype(1) << 16;
+
+} // namespace
 
 PackedTexts::PackedTexts(int blockBits)
     : m_starts(std::clamp(blockBits, 0, 24))
@@ -41,12 +47,25 @@ void PackedTexts::reserve(qsizetype count, qsizetype bytes)
     m_bytesPerTextHint = count > 0 ? bytes / count + 1 : 0;
 }
 
+// A block that grows as it fills moves its bytes at each step and leaves freed pages behind; at a million names that
+// churn cost more than reading them. Without a hint, a block is sized after the one before, with room to spare.
 void PackedTexts::startBlock()
 {
-    if (!m_blocks.empty())
-        m_blocks.back().bytes.squeeze(); // full: what its growth left spare goes back
+    qsizetype expectedBytes = m_bytesPerTextHint * m_starts.blockSize();
+    if (!m_blocks.empty()) {
+        QByteArray& full = m_blocks.back().bytes;
+        if (expectedBytes == 0)
+            expectedBytes = full.size() + full.size() / 8;
+        full.squeeze(); // what its growth left spare goes back
+    }
     Block& block = m_blocks.emplace_back();
-    block.bytes.reserve(m_bytesPerTextHint * m_starts.blockSize());
+    if (m_size >= ArenaFrom) {
+        if (!m_arena)
+            m_arena = std::make_shared<TextArena>();
+        block.filledInArena = true;
+    } else {
+        block.bytes.reserve(expectedBytes);
+    }
     block.ends.reserve(size_t(m_starts.blockSize()));
     m_starts.append(m_size);
 }
@@ -56,7 +75,10 @@ void PackedTexts::append(QByteArrayView utf8)
     if (m_blocks.empty() || qsizetype(m_blocks.back().ends.size()) >= m_starts.blockSize())
         startBlock();
     Block& block = m_blocks.back();
-    block.bytes.append(utf8);
+    if (block.filledInArena)
+        block.bytes = m_arena->extend(block.bytes, utf8);
+    else
+        block.bytes.append(utf8);
     block.ends.push_back(quint32(block.bytes.size()));
     ++m_size;
     m_byteSize += utf8.size();
@@ -72,6 +94,7 @@ void PackedTexts::insert(qsizetype i, QByteArrayView utf8)
     Block& block = m_blocks[place.block];
     const quint32 from = block.begin(place.offset);
     block.bytes.insert(from, utf8);
+    block.filledInArena = false;
     block.ends.insert(block.ends.begin() + place.offset, from);
     for (size_t k = size_t(place.offset); k < block.ends.size(); ++k)
         block.ends[k] += quint32(utf8.size());
@@ -110,6 +133,7 @@ void PackedTexts::remove(qsizetype i)
     const quint32 from = block.begin(place.offset);
     const quint32 length = block.ends[size_t(place.offset)] - from;
     block.bytes.remove(from, length);
+    block.filledInArena = false;
     block.ends.erase(block.ends.begin() + place.offset);
     for (size_t k = size_t(place.offset); k < block.ends.size(); ++k)
         block.ends[k] -= length;

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "records/blockstarts.h"
+#include "records/largepages.h"
 
 #include <QByteArray>
 #include <QString>
+#include <memory>
 #include <vector>
 
 namespace kestrella {
@@ -37,8 +39,9 @@ public:
 private:
     struct Block
     {
-        QByteArray bytes;
+        QByteArray bytes;          // a view of the arena while appends fill it; its own copy once it changes
         std::vector<quint32> ends; // of each text in bytes
+        bool filledInArena = false;
         quint32 begin(qsizetype k) const;
         QByteArrayView at(qsizetype k) const;
     };
@@ -50,6 +53,7 @@ private:
     qsizetype m_size = 0;
     qsizetype m_byteSize = 0;
     std::vector<Block> m_blocks;
+    std::shared_ptr<TextArena> m_arena; // for the blocks of a large list, filled at once
 };
 
 } // namespace kestrella
