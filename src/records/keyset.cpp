@@ -1,5 +1,6 @@
 #include "records/keyset.h"
 
+#include "records/keysetread.h"
 #include "records/listorder.h"
 #include "records/sqlite.h"
 
@@ -52,6 +53,9 @@ KeysetQuery RecordSourceQuery::keyset(const QString& fieldName, int field) const
     if (!asksForAnOrder())
         sql += fieldName.isEmpty() ? QStringLiteral(" order by rowid")
                                    : QStringLiteral(" order by [%1] collate nocase, rowid").arg(fieldName);
+    if (query.fieldInItsOrder && query.everyRecord)
+        query.fromTheEnd = QStringLiteral("select rowid, [%1] from %2 order by [%1] collate nocase desc, rowid desc")
+                               .arg(fieldName, m_table);
     return query;
 }
 
@@ -176,32 +180,17 @@ bool Keyset::isStale(const QString& statement, qint64 dataVersion, quint64 write
 
 void Keyset::read(sqlite3* db, const KeysetQuery& query)
 {
-    LargeVector<qint64> keys;
+    KeysetRows rows = readKeysetRows(db, query.statement, query.field >= 0, query.fromTheEnd);
     Column column;
     column.field = query.field;
-    {
-        SqliteStatement keyset(db, query.statement);
-        ResetOnExit guard{keyset};
-        while (keyset.step()) {
-            keys.push_back(keyset.int64(0));
-            if (query.field < 0)
-                continue;
-            // Only a NULL has no text, or a value SQLite ran out of memory converting: asking the type of every
-            // value as well would cost a call a name, a few percent of reading a million.
-            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(keyset.handle(), 1));
-            const bool null = !text && sqlite3_column_type(keyset.handle(), 1) == SQLITE_NULL;
-            if (!text && !null)
-                throwSqliteError(db);
-            column.texts.append(QByteArrayView(text, null ? 0 : sqlite3_column_bytes(keyset.handle(), 1)));
-            column.isNull.push_back(null);
-        }
-    }
+    column.texts = std::move(rows.texts);
+    column.isNull = std::move(rows.isNull);
     if (query.fieldInItsOrder) {
-        column.slotOfPosition = ascendingOrder(keys);
-        m_keys.assign(keys, column.slotOfPosition, query.keysAscend);
-        column.rowids = std::move(keys);
+        column.slotOfPosition = ascendingOrder(rows.keys);
+        m_keys.assign(rows.keys, column.slotOfPosition, query.keysAscend);
+        column.rowids = std::move(rows.keys);
     } else {
-        m_keys.assign(keys, {}, query.keysAscend);
+        m_keys.assign(rows.keys, {}, query.keysAscend);
     }
     m_column = std::move(column);
     m_query = query;

@@ -22,6 +22,7 @@ struct KeysetQuery
     bool fieldInItsOrder = false;
     bool keysAscend = false;  // the store's own order
     bool everyRecord = false; // the whole table, in the store's order
+    QString fromTheEnd;       // the statement in the opposite order, for a second reader (none: empty)
 };
 
 // What a record source asks for: a table name or "select * from <table> ...".
