@@ -59,17 +59,14 @@ KeysetQuery RecordSourceQuery::keyset(const QString& fieldName, int field) const
     return query;
 }
 
-void KeyBlocks::assign(const LargeVector<qint64>& keys, const LargeVector<quint32>& order, bool ascending)
+void KeyBlocks::assign(const LargeVector<qint64>& keys, bool ascending)
 {
     clear();
     m_ascending = ascending;
     const size_t blockSize = size_t(m_starts.blockSize());
     for (size_t from = 0; from < keys.size(); from += blockSize) {
         const size_t to = std::min(keys.size(), from + blockSize);
-        std::vector<qint64>& block = m_blocks.emplace_back();
-        block.reserve(to - from);
-        for (size_t position = from; position < to; ++position)
-            block.push_back(keys[order.empty() ? position : order[position]]);
+        m_blocks.emplace_back(keys.begin() + qsizetype(from), keys.begin() + qsizetype(to));
         m_starts.append(qsizetype(from));
     }
     m_size = qint64(keys.size());
@@ -138,37 +135,50 @@ void KeyBlocks::removeAt(qint64 position)
 
 namespace {
 
-// The slots of keys in ascending order of key: in one pass over a table when the keys lie close together (rowids
-// mostly do: the table's own ids, with a few gaps where records were deleted), a third of the time of a sort of a
-// million keys; keys far apart are sorted with their slots.
-LargeVector<quint32> ascendingOrder(const LargeVector<qint64>& keys)
+// Keys in ascending order, and the slot each came from.
+struct AscendingKeys
 {
-    LargeVector<quint32> order;
+    LargeVector<qint64> keys;
+    LargeVector<quint32> fromSlots;
+};
+
+// In one pass over a table when the keys lie close together (rowids mostly do: the table's own ids, with a few gaps
+// where records were deleted), a third of the time of a sort of a million keys; keys far apart are sorted with their
+// slots.
+AscendingKeys ascendingOrder(const LargeVector<qint64>& keys)
+{
+    AscendingKeys ascending;
     if (keys.empty())
-        return order;
+        return ascending;
     const auto [low, high] = std::minmax_element(keys.begin(), keys.end());
     const quint64 span = quint64(*high) - quint64(*low); // rowids may lie anywhere in 64 bits
-    order.reserve(keys.size());
+    ascending.keys.reserve(keys.size());
+    ascending.fromSlots.reserve(keys.size());
     if (span < 4 * quint64(keys.size()) + 1024) {
         constexpr quint32 None = std::numeric_limits<quint32>::max();
         LargeVector<quint32> slotOfKey(size_t(span) + 1, None);
         for (size_t slot = 0; slot < keys.size(); ++slot)
             slotOfKey[size_t(keys[slot] - *low)] = quint32(slot);
-        for (quint32 slot : slotOfKey) {
-            if (slot != None)
-                order.push_back(slot);
+        for (size_t offset = 0; offset < slotOfKey.size(); ++offset) {
+            if (slotOfKey[offset] != None) {
+                ascending.keys.push_back(*low + qint64(offset));
+                ascending.fromSlots.push_back(slotOfKey[offset]);
+            }
         }
-        if (order.size() == keys.size()) // keys of a keyset are distinct; anything else is sorted below
-            return order;
-        order.clear();
+        if (ascending.fromSlots.size() == keys.size()) // keys of a keyset are distinct; anything else is sorted below
+            return ascending;
+        ascending.keys.clear();
+        ascending.fromSlots.clear();
     }
     std::vector<std::pair<qint64, quint32>> pairs(keys.size());
     for (size_t slot = 0; slot < keys.size(); ++slot)
         pairs[slot] = {keys[slot], quint32(slot)};
     std::sort(pairs.begin(), pairs.end());
-    for (const auto& pair : pairs)
-        order.push_back(pair.second);
-    return order;
+    for (const auto& [key, slot] : pairs) {
+        ascending.keys.push_back(key);
+        ascending.fromSlots.push_back(slot);
+    }
+    return ascending;
 }
 
 } // namespace
@@ -186,11 +196,12 @@ void Keyset::read(sqlite3* db, const KeysetQuery& query)
     column.texts = std::move(rows.texts);
     column.isNull = std::move(rows.isNull);
     if (query.fieldInItsOrder) {
-        column.slotOfPosition = ascendingOrder(rows.keys);
-        m_keys.assign(rows.keys, column.slotOfPosition, query.keysAscend);
+        AscendingKeys ascending = ascendingOrder(rows.keys);
+        m_keys.assign(ascending.keys, query.keysAscend);
+        column.slotOfPosition = std::move(ascending.fromSlots);
         column.rowids = std::move(rows.keys);
     } else {
-        m_keys.assign(rows.keys, {}, query.keysAscend);
+        m_keys.assign(rows.keys, query.keysAscend);
     }
     m_column = std::move(column);
     m_query = query;

@@ -45,8 +45,7 @@ private:
 class KeyBlocks
 {
 public:
-    // The keys in the given order of their slots (none: as they are).
-    void assign(const LargeVector<qint64>& keys, const LargeVector<quint32>& order, bool ascending);
+    void assign(const LargeVector<qint64>& keys, bool ascending);
     void clear();
     qint64 size() const { return m_size; }
     qint64 at(qint64 position) const;

@@ -94,7 +94,8 @@ private:
     {
         sqlite3* db = nullptr;
         try {
-            if (sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK)
+            if (sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) !=
+                SQLITE_OK)
                 throwSqliteError(db);
             execute(db, "PRAGMA cache_size=-256");
             SqliteStatement rows(db, statement);

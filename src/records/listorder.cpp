@@ -177,7 +177,9 @@ int ListCollation::compareUtf8(QByteArrayView a, QByteArrayView b) const
     const int byRanks = compareByRanks(unitsA, a.size(), unitsB, b.size());
     if (byRanks != Undecided)
         return byRanks;
-    return collator().compare(textFromStore(a.data(), a.size()), textFromStore(b.data(), b.size()));
+    thread_local QVarLengthArray<QChar, 256> left;
+    thread_local QVarLengthArray<QChar, 256> right;
+    return collator().compare(textFromStore(a, left), textFromStore(b, right));
 }
 
 bool listsBefore(QByteArrayView a, QByteArrayView b)
@@ -226,20 +228,29 @@ qsizetype placeAmong(qsizetype text, qsizetype from, qsizetype to, const ListOrd
     return low;
 }
 
-// Texts set aside are compared many times over, so each is made a string for the collator once.
+// Texts set aside are compared many times over, so each is decoded for the collator once, all into one buffer.
 void sortAside(std::vector<qsizetype>& aside, const ListOrder& order)
 {
     struct Decoded
     {
-        QString text;
+        qsizetype from;
+        qsizetype size;
         qsizetype index;
     };
     std::vector<Decoded> decoded;
     decoded.reserve(aside.size());
-    for (qsizetype index : aside)
-        decoded.push_back({order.texts.at(index), index});
+    std::vector<QChar> units;
+    QVarLengthArray<QChar, 256> buffer;
+    for (qsizetype index : aside) {
+        const QStringView text = textFromStore(order.texts.utf8At(index), buffer);
+        decoded.push_back({qsizetype(units.size()), text.size(), index});
+        units.insert(units.end(), text.begin(), text.end());
+    }
+    const auto view = [&](const Decoded& d) {
+        return QStringView(units.data() + d.from, d.size);
+    };
     std::sort(decoded.begin(), decoded.end(), [&](const Decoded& a, const Decoded& b) {
-        return order.precedes(order.collation.compare(a.text, b.text), a.index, b.index);
+        return order.precedes(order.collation.compare(view(a), view(b)), a.index, b.index);
     });
     for (size_t i = 0; i < aside.size(); ++i)
         aside[i] = decoded[i].index;
@@ -259,8 +270,7 @@ PackedTexts merged(const PackedTexts& texts, std::vector<Run> runs, const std::v
     PackedTexts merged;
     merged.reserve(texts.size(), texts.byteSize());
     const auto append = [&](qsizetype from, qsizetype to) {
-        for (qsizetype i = from; i < to; ++i)
-            merged.append(texts.utf8At(i));
+        merged.appendRange(texts, from, to);
     };
     size_t run = 0;
     for (qsizetype text : aside) {

@@ -70,18 +70,49 @@ void PackedTexts::startBlock()
     m_starts.append(m_size);
 }
 
-void PackedTexts::append(QByteArrayView utf8)
+PackedTexts::Block& PackedTexts::blockWithRoom()
 {
     if (m_blocks.empty() || qsizetype(m_blocks.back().ends.size()) >= m_starts.blockSize())
         startBlock();
-    Block& block = m_blocks.back();
+    return m_blocks.back();
+}
+
+void PackedTexts::appendBytes(Block& block, QByteArrayView utf8)
+{
     if (block.filledInArena)
         block.bytes = m_arena->extend(block.bytes, utf8);
     else
         block.bytes.append(utf8);
+}
+
+void PackedTexts::append(QByteArrayView utf8)
+{
+    Block& block = blockWithRoom();
+    appendBytes(block, utf8);
     block.ends.push_back(quint32(block.bytes.size()));
     ++m_size;
     m_byteSize += utf8.size();
+}
+
+// Neighbouring texts of a block are neighbouring bytes: they are copied as many at once as the block here has room for.
+void PackedTexts::appendRange(const PackedTexts& source, qsizetype from, qsizetype to)
+{
+    while (from < to) {
+        Block& block = blockWithRoom();
+        const BlockStarts::Place place = source.m_starts.placeOf(from);
+        const Block& sourceBlock = source.m_blocks[place.block];
+        const qsizetype count = std::min({to - from, m_starts.blockSize() - qsizetype(block.ends.size()),
+                                          qsizetype(sourceBlock.ends.size()) - place.offset});
+        const quint32 begin = sourceBlock.begin(place.offset);
+        const quint32 end = sourceBlock.ends[size_t(place.offset + count - 1)];
+        const quint32 shift = quint32(block.bytes.size()) - begin; // wraps, and wraps back when added
+        appendBytes(block, QByteArrayView(sourceBlock.bytes.constData() + begin, end - begin));
+        for (qsizetype k = place.offset; k < place.offset + count; ++k)
+            block.ends.push_back(sourceBlock.ends[size_t(k)] + shift);
+        m_size += count;
+        m_byteSize += end - begin;
+        from += count;
+    }
 }
 
 void PackedTexts::insert(qsizetype i, QByteArrayView utf8)

@@ -33,6 +33,8 @@ public:
 
     void reserve(qsizetype count, qsizetype bytes);
     void append(QByteArrayView utf8);
+    // Texts [from, to) of another.
+    void appendRange(const PackedTexts& source, qsizetype from, qsizetype to);
     void insert(qsizetype i, QByteArrayView utf8);
     void remove(qsizetype i);
 
@@ -46,6 +48,8 @@ private:
         QByteArrayView at(qsizetype k) const;
     };
     void startBlock();
+    Block& blockWithRoom();
+    void appendBytes(Block& block, QByteArrayView utf8);
     void splitIfOverfull(size_t block);
 
     BlockStarts m_starts;

@@ -30,6 +30,15 @@ QString textFromStore(const char* utf8, qsizetype size)
     return QString::fromUtf8(utf8, size);
 }
 
+QStringView textFromStore(QByteArrayView utf8, QVarLengthArray<QChar, 256>& buffer)
+{
+    buffer.resize(utf8.size());
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    const QChar* end = decoder.appendToBuffer(buffer.data(), utf8);
+    return {buffer.constData(), end - buffer.constData()};
+}
+
 namespace {
 
 // SQLite reads a statement only up to its first NUL, so a value spliced in with a NUL would cut the statement off

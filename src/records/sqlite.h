@@ -4,6 +4,8 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringView>
+#include <QVarLengthArray>
 #include <optional>
 #include <sqlite3.h>
 
@@ -49,6 +51,9 @@ struct ResetOnExit
 
 // A stored value as text. QString::fromUtf8 drops a leading U+FEFF as a byte order mark; in a value it is text.
 QString textFromStore(const char* utf8, qsizetype size);
+// The same text decoded into `buffer` (resized to fit), without a string of its own: what a comparison of many
+// stored texts needs, which a string apiece would spend most of its time allocating.
+QStringView textFromStore(QByteArrayView utf8, QVarLengthArray<QChar, 256>& buffer);
 
 [[noreturn]] void throwSqliteError(sqlite3* db);
 [[noreturn]] void throwSqliteError(int code, const QString& text);
