@@ -7,6 +7,7 @@
 
 #include <QString>
 #include <optional>
+#include <span>
 #include <vector>
 
 struct sqlite3;
@@ -45,19 +46,32 @@ private:
 class KeyBlocks
 {
 public:
-    void assign(const LargeVector<qint64>& keys, bool ascending);
+    KeyBlocks() = default;
+    KeyBlocks(const KeyBlocks&) = delete; // blocks point into the keys they were given
+    KeyBlocks& operator=(const KeyBlocks&) = delete;
+
+    // Blocks over the keys themselves, not copies: a block gets keys of its own when it first changes.
+    void assign(LargeVector<qint64> keys, bool ascending);
     void clear();
     qint64 size() const { return m_size; }
     qint64 at(qint64 position) const;
-    qint64 last() const { return m_blocks.back().back(); }
+    qint64 last() const { return m_blocks.back().keys.back(); }
     // Halves its way to the key while the keys ascend, else looks at each.
     std::optional<qint64> positionOf(qint64 key) const;
     void append(qint64 key);
     void removeAt(qint64 position);
 
 private:
-    std::vector<std::vector<qint64>> m_blocks; // none empty
-    BlockStarts m_starts{12};                  // 4,096 rowids a block, 32 kB
+    struct Block
+    {
+        std::span<const qint64> keys; // some of the keys assigned, or `own`
+        std::vector<qint64> own;
+    };
+    std::vector<qint64>& changeable(Block& block);
+
+    LargeVector<qint64> m_assigned;
+    std::vector<Block> m_blocks; // none empty
+    BlockStarts m_starts{12};    // 4,096 rowids a block, 32 kB
     bool m_ascending = true;
     qint64 m_size = 0;
 };

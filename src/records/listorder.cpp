@@ -239,7 +239,11 @@ void sortAside(std::vector<qsizetype>& aside, const ListOrder& order)
     };
     std::vector<Decoded> decoded;
     decoded.reserve(aside.size());
+    qsizetype bytes = 0; // no fewer than the UTF-16 units they decode to
+    for (qsizetype index : aside)
+        bytes += order.texts.utf8At(index).size();
     std::vector<QChar> units;
+    units.reserve(size_t(bytes));
     QVarLengthArray<QChar, 256> buffer;
     for (qsizetype index : aside) {
         const QStringView text = textFromStore(order.texts.utf8At(index), buffer);
