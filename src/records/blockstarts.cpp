@@ -18,6 +18,12 @@ void BlockStarts::clear()
     m_blocksFull = true;
 }
 
+void BlockStarts::append(qsizetype first)
+{
+    m_blocksFull = m_blocksFull && first == qsizetype(m_firsts.size()) << m_blockBits;
+    m_firsts.push_back(first);
+}
+
 void BlockStarts::shiftAfter(size_t block, qsizetype by)
 {
     for (size_t b = block + 1; b < m_firsts.size(); ++b)

@@ -20,13 +20,14 @@ public:
         : m_blockBits(blockBits)
     {
     }
+    int blockBits() const { return m_blockBits; }
     qsizetype blockSize() const { return qsizetype(1) << m_blockBits; }
     Place placeOf(qsizetype i) const;
     qsizetype first(size_t block) const { return m_firsts[block]; }
     void reserve(size_t blocks) { m_firsts.reserve(blocks); }
     void clear();
 
-    void append(qsizetype first) { m_firsts.push_back(first); }
+    void append(qsizetype first);
     // Entries went into a block (by > 0) or out of it: the blocks after it start that much later.
     void shiftAfter(size_t block, qsizetype by);
     void insert(size_t block, qsizetype first);

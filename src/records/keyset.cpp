@@ -53,9 +53,14 @@ KeysetQuery RecordSourceQuery::keyset(const QString& fieldName, int field) const
     if (!asksForAnOrder())
         sql += fieldName.isEmpty() ? QStringLiteral(" order by rowid")
                                    : QStringLiteral(" order by [%1] collate nocase, rowid").arg(fieldName);
-    if (query.fieldInItsOrder && query.everyRecord)
-        query.fromTheEnd = QStringLiteral("select rowid, [%1] from %2 order by [%1] collate nocase desc, rowid desc")
-                               .arg(fieldName, m_table);
+    if (query.fieldInItsOrder && query.everyRecord) {
+        query.secondReader = {
+            QStringLiteral(
+                "select rowid, [%1] from %2 where [%1] >= ?1 collate nocase order by [%1] collate nocase, rowid")
+                .arg(fieldName, m_table),
+            QStringLiteral("select [%1] from %2 where rowid >= ?1 order by rowid limit 1").arg(fieldName, m_table),
+            QStringLiteral("select (select min(rowid) from %1), (select max(rowid) from %1)").arg(m_table)};
+    }
     return query;
 }
 
@@ -204,7 +209,7 @@ bool Keyset::isStale(const QString& statement, qint64 dataVersion, quint64 write
 
 void Keyset::read(sqlite3* db, const KeysetQuery& query)
 {
-    KeysetRows rows = readKeysetRows(db, query.statement, query.field >= 0, query.fromTheEnd);
+    KeysetRows rows = readKeysetRows(db, query.statement, query.field >= 0, query.secondReader);
     Column column;
     column.field = query.field;
     column.texts = std::move(rows.texts);

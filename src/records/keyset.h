@@ -2,6 +2,7 @@
 
 #include "records/blockstarts.h"
 #include "records/fieldvalue.h"
+#include "records/keysetread.h"
 #include "records/largepages.h"
 #include "records/packedtexts.h"
 
@@ -23,7 +24,7 @@ struct KeysetQuery
     bool fieldInItsOrder = false;
     bool keysAscend = false;  // the store's own order
     bool everyRecord = false; // the whole table, in the store's order
-    QString fromTheEnd;       // the statement in the opposite order, for a second reader (none: empty)
+    SecondReader secondReader;
 };
 
 // What a record source asks for: a table name or "select * from <table> ...".

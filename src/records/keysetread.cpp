@@ -2,8 +2,8 @@
 
 #include "records/sqlite.h"
 
+#include <algorithm>
 #include <atomic>
-#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -12,37 +12,17 @@ namespace {
 
 // A set shorter than this is read by one connection: a second would cost more to open than it saves.
 constexpr qsizetype SecondReaderFrom = qsizetype(1) << 15;
+// Records looked at to find a value that parts what is left of the set in two.
+constexpr int Samples = 64;
 // Room for the rowids of any set that fits in memory: untouched, it costs address space only, and the rowids of a
 // million records are not copied over and over as they grow.
 constexpr size_t RowidsRoom = size_t(1) << 26;
-// How often each reader tells the other how far it has come.
-constexpr int NoticeEvery = 512;
 
-// A text row's place in the order "field collate nocase, rowid".
-struct TextKey
+// SQLite's own NOCASE collation: ASCII case folded, then bytes, then length.
+int compareNocase(QByteArrayView a, QByteArrayView b)
 {
-    QByteArray text;
-    qint64 rowid = 0;
-};
-
-// SQLite's own NOCASE collation (ASCII case folded, then bytes, then length), then the rowid.
-int compareNocase(QByteArrayView a, qint64 aRowid, const TextKey& b)
-{
-    const qsizetype common = std::min(a.size(), b.text.size());
-    int order = sqlite3_strnicmp(a.data(), b.text.constData(), int(common));
-    if (order == 0)
-        order = int(a.size() - b.text.size());
-    if (order == 0)
-        order = aRowid < b.rowid ? -1 : (aRowid > b.rowid ? 1 : 0);
-    return order;
-}
-
-// SQLite orders NULL, then numbers, then text, then blobs; the far reader only ever reaches text.
-bool atOrAfter(int storageClass, QByteArrayView text, qint64 rowid, const TextKey& key)
-{
-    if (storageClass != SQLITE_TEXT)
-        return storageClass == SQLITE_BLOB;
-    return compareNocase(text, rowid, key) >= 0;
+    const int order = sqlite3_strnicmp(a.data(), b.data(), int(std::min(a.size(), b.size())));
+    return order != 0 ? order : int(std::clamp<qsizetype>(a.size() - b.size(), -1, 1));
 }
 
 QByteArrayView fieldText(sqlite3* db, sqlite3_stmt* statement, bool& isNull)
@@ -55,42 +35,76 @@ QByteArrayView fieldText(sqlite3* db, sqlite3_stmt* statement, bool& isNull)
     return {text, isNull ? 0 : sqlite3_column_bytes(statement, 1)};
 }
 
-// Reads from the far end on a thread and connection of its own, until told to stop. It gives up, and its rows count
-// for nothing, on any failure: a lock it would have to wait for (the near reader holds its own read open, so a writer
-// waiting for that could never let this one in), or a value that is not text.
-class FarEndReader
+void appendRow(KeysetRows& rows, sqlite3* db, sqlite3_stmt* statement, bool withField)
+{
+    rows.keys.push_back(sqlite3_column_int64(statement, 0));
+    if (!withField)
+        return;
+    bool isNull = false;
+    rows.texts.append(fieldText(db, statement, isNull));
+    rows.isNull.push_back(isNull);
+}
+
+// A value of the field that parts the records after `current` about in half, from records spread over the rowids;
+// none when too few of them come after it.
+std::optional<QByteArray> middleValueAfter(sqlite3* db, const SecondReader& second, QByteArrayView current)
+{
+    SqliteStatement range(db, second.rowidRange);
+    if (!range.step())
+        return std::nullopt;
+    const qint64 low = range.int64(0);
+    const quint64 span = quint64(range.int64(1)) - quint64(low);
+    SqliteStatement valueAt(db, second.valueAt);
+    std::vector<QByteArray> after;
+    for (int k = 1; k < Samples; ++k) {
+        valueAt.bind(1, qint64(quint64(low) + span / Samples * quint64(k)));
+        if (valueAt.step() && sqlite3_column_type(valueAt.handle(), 0) == SQLITE_TEXT) {
+            const QByteArrayView value(reinterpret_cast<const char*>(sqlite3_column_text(valueAt.handle(), 0)),
+                                       sqlite3_column_bytes(valueAt.handle(), 0));
+            if (compareNocase(value, current) > 0)
+                after.push_back(value.toByteArray());
+        }
+        valueAt.reset();
+    }
+    if (after.size() < 2)
+        return std::nullopt;
+    const auto middle = after.begin() + qsizetype(after.size() / 2);
+    std::nth_element(after.begin(), middle, after.end(),
+                     [](const QByteArray& a, const QByteArray& b) { return compareNocase(a, b) < 0; });
+    return *middle;
+}
+
+// Reads the records from a value of the field on, on a thread and connection of its own. It gives up, and its rows
+// count for nothing, on any failure; above all on a lock it would have to wait for: the first reader holds its own
+// read open, so a writer waiting for that could never let this one in.
+class SecondHalfReader
 {
 public:
-    FarEndReader(const char* path, const QString& statement)
-        : m_thread([this, file = QByteArray(path), statement] { run(file, statement); })
+    SecondHalfReader(const char* path, const QString& statement, QByteArray from)
+        : m_thread([this, file = QByteArray(path), statement, from = std::move(from)] { run(file, statement, from); })
     {
     }
-    ~FarEndReader()
-    {
-        if (m_thread.joinable())
-            finish();
-    }
-    FarEndReader(const FarEndReader&) = delete;
-    FarEndReader& operator=(const FarEndReader&) = delete;
-
-    // The last row it has told of: every row from there to the far end is read.
-    std::optional<TextKey> reached() const
-    {
-        const std::lock_guard lock(m_mutex);
-        return m_reached;
-    }
-    // Stops it; its rows from the far end inwards, or nothing when it gave up.
-    std::optional<KeysetRows> finish()
+    ~SecondHalfReader()
     {
         m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    SecondHalfReader(const SecondHalfReader&) = delete;
+    SecondHalfReader& operator=(const SecondHalfReader&) = delete;
+
+    // Its rows once it has read them all, or nothing when it gave up.
+    std::optional<KeysetRows> finish()
+    {
         m_thread.join();
+        m_thread = {};
         if (m_failed)
             return std::nullopt;
         return std::move(m_rows);
     }
 
 private:
-    void run(const QByteArray& path, const QString& statement)
+    void run(const QByteArray& path, const QString& statement, const QByteArray& from)
     {
         sqlite3* db = nullptr;
         try {
@@ -100,22 +114,11 @@ private:
             execute(db, "PRAGMA cache_size=-256");
             SqliteStatement rows(db, statement);
             ResetOnExit guard{rows};
+            sqlite3_bind_text(rows.handle(), 1, from.constData(), int(from.size()), SQLITE_TRANSIENT);
             m_rows.keys.reserve(RowidsRoom);
-            while (!m_stop && rows.step()) {
-                if (sqlite3_column_type(rows.handle(), 1) != SQLITE_TEXT) {
-                    m_failed = true;
-                    break;
-                }
-                bool isNull = false;
-                const QByteArrayView text = fieldText(db, rows.handle(), isNull);
-                m_rows.keys.push_back(rows.int64(0));
-                m_rows.texts.append(text);
-                m_rows.isNull.push_back(false);
-                if (m_rows.keys.size() % NoticeEvery == 0)
-                    tellReached(text);
-            }
-            if (!m_failed && !m_rows.keys.empty())
-                tellReached(m_rows.texts.utf8At(m_rows.texts.size() - 1));
+            while (!m_stop && rows.step())
+                appendRow(m_rows, db, rows.handle(), true);
+            m_failed = m_stop;
         } catch (...) {
             m_failed = true;
         }
@@ -123,80 +126,70 @@ private:
             m_rows = {};
         sqlite3_close_v2(db);
     }
-    void tellReached(QByteArrayView text)
-    {
-        const std::lock_guard lock(m_mutex);
-        m_reached = TextKey{text.toByteArray(), m_rows.keys.back()};
-    }
 
-    mutable std::mutex m_mutex;
-    std::optional<TextKey> m_reached;
     std::atomic<bool> m_stop = false;
     bool m_failed = false; // written by the reader, read after joining it
     KeysetRows m_rows;
     std::thread m_thread;
 };
 
-// The far reader's rows that the near one also read (the far rows come in descending order, so those are its last),
-// dropped; the rest appended in ascending order.
-void appendFarRows(KeysetRows& near, int lastNearClass, KeysetRows far)
+// Whether a row of the first reader belongs to the second, which reads the field's values from `from` on: SQLite
+// orders NULL, then numbers, then text, then blobs.
+bool reachesSecondHalf(sqlite3_stmt* statement, const QByteArray& from)
 {
-    qsizetype count = qsizetype(far.keys.size());
-    if (!near.keys.empty()) {
-        const TextKey lastNear{near.texts.utf8At(near.texts.size() - 1).toByteArray(), near.keys.back()};
-        // Text is all the far reader holds: after a NULL or a number every one of its rows comes later.
-        while (count > 0 && lastNearClass == SQLITE_TEXT &&
-               compareNocase(far.texts.utf8At(count - 1), far.keys[size_t(count - 1)], lastNear) <= 0)
-            --count;
+    switch (sqlite3_column_type(statement, 1)) {
+    case SQLITE_TEXT:
+        return compareNocase({reinterpret_cast<const char*>(sqlite3_column_text(statement, 1)),
+                              sqlite3_column_bytes(statement, 1)},
+                             from) >= 0;
+    case SQLITE_BLOB:
+        return true;
+    default:
+        return false;
     }
-    for (qsizetype i = count - 1; i >= 0; --i) {
-        near.keys.push_back(far.keys[size_t(i)]);
-        near.texts.append(far.texts.utf8At(i));
-        near.isNull.push_back(false);
-    }
+}
+
+// A field of a type SQLite holds as text compares with a text value as text; another type could make a value that
+// looks like a number compare as one.
+bool comparesAsText(sqlite3_stmt* statement)
+{
+    const QByteArray type = QByteArray(sqlite3_column_decltype(statement, 1)).toUpper();
+    return !type.contains("INT") && (type.contains("CHAR") || type.contains("CLOB") || type.contains("TEXT"));
 }
 
 } // namespace
 
-KeysetRows readKeysetRows(sqlite3* db, const QString& statement, bool withField, const QString& fromTheEnd)
+KeysetRows readKeysetRows(sqlite3* db, const QString& statement, bool withField, const SecondReader& second)
 {
     KeysetRows rows;
-    SqliteStatement near(db, statement);
-    ResetOnExit guard{near}; // held open until the far reader is done: no one can write meanwhile
-    std::optional<FarEndReader> far;
-    std::optional<TextKey> farReached;
-    int lastClass = SQLITE_NULL;
-    const char* path = withField && !fromTheEnd.isEmpty() ? sqlite3_db_filename(db, "main") : nullptr;
-    while (near.step()) {
-        const qint64 rowid = near.int64(0);
-        if (!withField) {
-            rows.keys.push_back(rowid);
-            continue;
-        }
-        bool isNull = false;
-        const QByteArrayView text = fieldText(db, near.handle(), isNull);
-        if (far) {
-            const int storageClass = sqlite3_column_type(near.handle(), 1);
-            if (farReached && atOrAfter(storageClass, text, rowid, *farReached)) {
-                if (auto farRows = far->finish()) {
-                    appendFarRows(rows, lastClass, std::move(*farRows));
-                    return rows;
-                }
-                far.reset(); // it gave up: this reader goes on to the end alone
-                farReached.reset();
+    SqliteStatement first(db, statement);
+    ResetOnExit guard{first}; // held open until the second reader is done: no one can write meanwhile
+    std::optional<SecondHalfReader> secondHalf;
+    QByteArray secondFrom;
+    const char* path = withField && !second.fromValue.isEmpty() ? sqlite3_db_filename(db, "main") : nullptr;
+    while (first.step()) {
+        if (secondHalf && reachesSecondHalf(first.handle(), secondFrom)) {
+            if (std::optional<KeysetRows> rest = secondHalf->finish()) {
+                rows.keys.insert(rows.keys.end(), rest->keys.begin(), rest->keys.end());
+                rows.texts.appendAll(std::move(rest->texts));
+                rows.isNull.insert(rows.isNull.end(), rest->isNull.begin(), rest->isNull.end());
+                return rows;
             }
-            lastClass = storageClass;
-            if (rows.keys.size() % NoticeEvery == 0)
-                farReached = far->reached();
-        } else if (path && *path && qsizetype(rows.keys.size()) == SecondReaderFrom) {
-            far.emplace(path, fromTheEnd);
+            secondHalf.reset(); // it gave up: this reader goes on to the end alone
+        } else if (path && *path && qsizetype(rows.keys.size()) == SecondReaderFrom &&
+                   sqlite3_column_type(first.handle(), 1) == SQLITE_TEXT && comparesAsText(first.handle())) {
             rows.keys.reserve(RowidsRoom);
+            const QByteArrayView current(reinterpret_cast<const char*>(sqlite3_column_text(first.handle(), 1)),
+                                         sqlite3_column_bytes(first.handle(), 1));
+            if (auto from = middleValueAfter(db, second, current)) {
+                secondFrom = *from;
+                secondHalf.emplace(path, second.fromValue, secondFrom);
+            }
+            path = nullptr; // one try
         }
-        rows.keys.push_back(rowid);
-        rows.texts.append(text);
-        rows.isNull.push_back(isNull);
+        appendRow(rows, db, first.handle(), withField);
     }
-    return rows;
+    return rows; // read to the end: whatever a second reader read is not wanted
 }
 
 } // namespace kestrella

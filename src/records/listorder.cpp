@@ -303,16 +303,22 @@ PackedTexts inListOrder(PackedTexts texts, const LargeVector<qint64>& tieBreaks)
     const ListOrder order{texts, tieBreaks, ListCollation::current()};
     std::vector<Run> runs;
     std::vector<qsizetype> aside;
+    PackedTexts::Walk walk(texts);
+    QByteArrayView last; // of the last run
     for (qsizetype i = 0; i < texts.size(); ++i) {
-        if (runs.empty() || order(runs.back().to - 1, i)) {
+        const QByteArrayView text = walk.next();
+        if (runs.empty() || order.precedes(order.collation.compareUtf8(last, text), runs.back().to - 1, i)) {
             if (runs.empty() || runs.back().to != i)
                 runs.push_back({i, i});
             runs.back().to = i + 1;
+            last = text;
         } else {
             aside.push_back(runs.back().to - 1);
             aside.push_back(i);
             if (--runs.back().to == runs.back().from)
                 runs.pop_back();
+            if (!runs.empty())
+                last = texts.utf8At(runs.back().to - 1);
         }
     }
     if (aside.empty())

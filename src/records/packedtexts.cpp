@@ -60,8 +60,8 @@ void PackedTexts::startBlock()
     }
     Block& block = m_blocks.emplace_back();
     if (m_size >= ArenaFrom) {
-        if (!m_arena)
-            m_arena = std::make_shared<TextArena>();
+        if (m_arenas.empty())
+            m_arenas.push_back(std::make_shared<TextArena>());
         block.filledInArena = true;
     } else {
         block.bytes.reserve(expectedBytes);
@@ -80,7 +80,7 @@ PackedTexts::Block& PackedTexts::blockWithRoom()
 void PackedTexts::appendBytes(Block& block, QByteArrayView utf8)
 {
     if (block.filledInArena)
-        block.bytes = m_arena->extend(block.bytes, utf8);
+        block.bytes = m_arenas.back()->extend(block.bytes, utf8);
     else
         block.bytes.append(utf8);
 }
@@ -113,6 +113,28 @@ void PackedTexts::appendRange(const PackedTexts& source, qsizetype from, qsizety
         m_byteSize += end - begin;
         from += count;
     }
+}
+
+void PackedTexts::appendAll(PackedTexts&& other)
+{
+    for (Block& block : other.m_blocks) {
+        m_starts.append(m_size);
+        m_size += qsizetype(block.ends.size());
+        m_blocks.push_back(std::move(block));
+    }
+    m_byteSize += other.m_byteSize;
+    // The last block may go on filling its arena: that arena stays last.
+    m_arenas.insert(m_arenas.end(), other.m_arenas.begin(), other.m_arenas.end());
+    other = PackedTexts(other.m_starts.blockBits());
+}
+
+QByteArrayView PackedTexts::Walk::next()
+{
+    if (m_offset == qsizetype(m_texts.m_blocks[m_block].ends.size())) {
+        ++m_block;
+        m_offset = 0;
+    }
+    return m_texts.m_blocks[m_block].at(m_offset++);
 }
 
 void PackedTexts::insert(qsizetype i, QByteArrayView utf8)

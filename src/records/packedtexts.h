@@ -35,6 +35,24 @@ public:
     void append(QByteArrayView utf8);
     // Texts [from, to) of another.
     void appendRange(const PackedTexts& source, qsizetype from, qsizetype to);
+    // Every text of another, whose blocks this one takes over as they are.
+    void appendAll(PackedTexts&& other);
+
+    // Texts one after another from the first, without finding each one's block.
+    class Walk
+    {
+    public:
+        explicit Walk(const PackedTexts& texts)
+            : m_texts(texts)
+        {
+        }
+        QByteArrayView next();
+
+    private:
+        const PackedTexts& m_texts;
+        size_t m_block = 0;
+        qsizetype m_offset = 0;
+    };
     void insert(qsizetype i, QByteArrayView utf8);
     void remove(qsizetype i);
 
@@ -57,7 +75,8 @@ private:
     qsizetype m_size = 0;
     qsizetype m_byteSize = 0;
     std::vector<Block> m_blocks;
-    std::shared_ptr<TextArena> m_arena; // for the blocks of a large list, filled at once
+    // For the blocks of a large list, filled at once; the last is filled now, the others came with appendAll.
+    std::vector<std::shared_ptr<TextArena>> m_arenas;
 };
 
 } // namespace kestrella

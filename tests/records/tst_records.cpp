@@ -1,6 +1,7 @@
 #include "main_window/boundtext.h"
 #include "main_window/frmmain.h"
 #include "records/datasource.h"
+#include "records/listorder.h"
 #include "records/program.h"
 #include "support/testsupport.h"
 
@@ -23,6 +24,7 @@ struct BoundStore
     {
         store.setDatabaseName(path);
         store.setRecordSource(source);
+        store.setPrefetchedField(ProgramFields::Name); // as the main window reads its list
         bindText(store, &name, ProgramFields::Name);
         bindText(store, &comments, ProgramFields::Comments);
         store.refresh();
@@ -178,6 +180,50 @@ private slots:
             rs.setBookmark(9002);
             QCOMPARE(rs.fields(ProgramFields::Name).value(), "P8999");
         }
+    }
+
+    // A long list is read by two connections, each half of it; it must be the list one reader gives, also when the
+    // second cannot open the file (here: renamed under the store) and the first reads on alone.
+    void aLongListReadInTwoHalvesIsWhatOneReaderGives_data()
+    {
+        QTest::addColumn<bool>("secondCanOpen");
+        QTest::newRow("two readers") << true;
+        QTest::newRow("the second cannot open the file") << false;
+    }
+    void aLongListReadInTwoHalvesIsWhatOneReaderGives()
+    {
+        QFETCH(bool, secondCanOpen);
+        // 70,000 names: NULLs, empty ones, blobs, names alike but for accent, and where the halves part, many
+        // equal to each other but for case.
+        runSql(m_path, "with recursive n(i) as (select 1 union all select i + 1 from n where i < 70000) "
+                       "insert into Programs (ProName) select case when i % 997 = 0 then null "
+                       "when i % 1009 = 0 then '' when i % 4999 = 0 then x'6d00ff' when i % 10 < 5 then "
+                       "char(97 + i % 12) || i when i % 10 < 7 then 'M' when i % 10 = 7 then 'm' "
+                       "when i % 10 = 8 then 'É' || (i % 300) else 'e' || (i % 300) end from n");
+        for (const QString& index : programsIndexes())
+            runSql(m_path, index);
+        BoundStore s(m_path);
+        QString path = m_path;
+        if (!secondCanOpen) {
+            path = m_dir.filePath("renamed.mdb");
+            QVERIFY(QFile::rename(m_path, path));
+            runSql(path, "update Programs set ProComments = 'read again' where rowid = 1");
+            s.store.refresh();
+        }
+        QStringList expected;
+        for (const StoredRow& row : readAllRows(path)) {
+            if (row[Col::Name])
+                expected << *row[Col::Name];
+        }
+        std::stable_sort(expected.begin(), expected.end(),
+                         [](const QString& a, const QString& b) { return listsBefore(a.toUtf8(), b.toUtf8()); });
+        const PackedTexts list = s.rs().walkInListOrder(ProgramFields::Name);
+        QStringList names;
+        for (qsizetype i = 0; i < list.size(); ++i)
+            names << list.at(i);
+        QCOMPARE(s.rs().recordCount(), 70003);
+        QCOMPARE(names, expected);
+        QFile::rename(path, m_path);
     }
 
     // A first run makes an owner-only file with an empty table; anything else unusable is refused once and left
