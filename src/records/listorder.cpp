@@ -4,7 +4,9 @@
 #include "records/sqlite.h"
 
 #include <algorithm>
+#include <future>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace kestrella {
@@ -13,6 +15,8 @@ namespace {
 constexpr char16_t FirstPrintable = 0x20;
 constexpr char16_t LastPrintable = 0x7e;
 constexpr int Undecided = 2;
+// A list shorter than this is merged on one core: a thread would cost more than it saves.
+constexpr qsizetype SecondCoreFrom = qsizetype(1) << 16;
 
 QLocale collationLocale(const QLocale& locale)
 {
@@ -47,12 +51,14 @@ ListCollation::ListCollation(const QLocale& locale)
         rankAscii();
 }
 
+// A long list is merged on two threads, either of which may be the first to need the collator.
 const QCollator& ListCollation::collator() const
 {
-    if (!m_collator) {
+    std::call_once(*m_collatorMade, [this] {
         m_collator.emplace(collationLocale(m_locale));
         m_collator->setCaseSensitivity(Qt::CaseInsensitive);
-    }
+        m_collator->compare(u"a", u"b"); // a collator sets itself up on its first comparison: before any sharing
+    });
     return *m_collator;
 }
 
@@ -228,9 +234,41 @@ qsizetype placeAmong(qsizetype text, qsizetype from, qsizetype to, const ListOrd
     return low;
 }
 
-// Texts set aside are compared many times over, so each is decoded for the collator once, all into one buffer.
+// Sorts runs that already stand in order by merging them, two at a time: a few runs cost a few comparisons a text.
+template <typename It, typename Less>
+void mergeRuns(It first, It last, Less less)
+{
+    std::vector<It> bounds{first};
+    for (It it = first; it != last && it + 1 != last; ++it) {
+        if (less(*(it + 1), *it))
+            bounds.push_back(it + 1);
+    }
+    bounds.push_back(last);
+    while (bounds.size() > 2) {
+        std::vector<It> merged{first};
+        for (size_t k = 0; k + 2 < bounds.size(); k += 2) {
+            std::inplace_merge(bounds[k], bounds[k + 1], bounds[k + 2], less);
+            merged.push_back(bounds[k + 2]);
+        }
+        if (bounds.size() % 2 == 0) // an odd number of runs: the last waits for the next round
+            merged.push_back(bounds.back());
+        bounds = std::move(merged);
+    }
+}
+
+// Texts set aside come in pairs: a text that stood last in its run, and the text after it that belongs before it.
+// The first of each pair leave their run from its end backwards, the others come in the order read: reversed and
+// taken apart, each kind stands mostly in order already. Each is decoded for the collator once, all into one buffer.
 void sortAside(std::vector<qsizetype>& aside, const ListOrder& order)
 {
+    std::vector<qsizetype> byKind;
+    byKind.reserve(aside.size());
+    for (size_t i = aside.size(); i >= 2; i -= 2)
+        byKind.push_back(aside[i - 2]);
+    for (size_t i = 1; i < aside.size(); i += 2)
+        byKind.push_back(aside[i]);
+    aside = std::move(byKind);
+
     struct Decoded
     {
         qsizetype from;
@@ -253,7 +291,7 @@ void sortAside(std::vector<qsizetype>& aside, const ListOrder& order)
     const auto view = [&](const Decoded& d) {
         return QStringView(units.data() + d.from, d.size);
     };
-    std::sort(decoded.begin(), decoded.end(), [&](const Decoded& a, const Decoded& b) {
+    mergeRuns(decoded.begin(), decoded.end(), [&](const Decoded& a, const Decoded& b) {
         return order.precedes(order.collation.compare(view(a), view(b)), a.index, b.index);
     });
     for (size_t i = 0; i < aside.size(); ++i)
@@ -268,7 +306,7 @@ struct Run
 };
 
 // The runs and the sorted texts set aside, merged.
-PackedTexts merged(const PackedTexts& texts, std::vector<Run> runs, const std::vector<qsizetype>& aside,
+PackedTexts merged(const PackedTexts& texts, std::vector<Run> runs, std::span<const qsizetype> aside,
                    const ListOrder& order)
 {
     PackedTexts merged;
@@ -290,6 +328,30 @@ PackedTexts merged(const PackedTexts& texts, std::vector<Run> runs, const std::v
     for (; run < runs.size(); ++run)
         append(runs[run].from, runs[run].to);
     return merged;
+}
+
+// A long list is merged in two halves at once, each on a core of its own: the texts set aside part where the middle
+// one of them goes among the runs.
+PackedTexts mergedInTwo(const PackedTexts& texts, const std::vector<Run>& runs, const std::vector<qsizetype>& aside,
+                        const ListOrder& order)
+{
+    const std::span<const qsizetype> all(aside);
+    const size_t middle = all.size() / 2;
+    const qsizetype text = all[middle];
+    const auto run =
+        std::partition_point(runs.begin(), runs.end(), [&](const Run& r) { return order(r.to - 1, text); });
+    std::vector<Run> before(runs.begin(), run);
+    std::vector<Run> after(run, runs.end());
+    if (!after.empty()) {
+        const qsizetype place = placeAmong(text, after.front().from, after.front().to, order);
+        if (place > after.front().from)
+            before.push_back({after.front().from, place});
+        after.front().from = place;
+    }
+    auto secondHalf = std::async(std::launch::async, [&] { return merged(texts, after, all.subspan(middle), order); });
+    PackedTexts list = merged(texts, std::move(before), all.first(middle), order);
+    list.appendAll(secondHalf.get());
+    return list;
 }
 
 } // namespace
@@ -324,6 +386,8 @@ PackedTexts inListOrder(PackedTexts texts, const LargeVector<qint64>& tieBreaks)
     if (aside.empty())
         return texts;
     sortAside(aside, order);
+    if (texts.size() >= SecondCoreFrom)
+        return mergedInTwo(texts, runs, aside, order);
     return merged(texts, std::move(runs), aside, order);
 }
 

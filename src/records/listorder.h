@@ -7,6 +7,8 @@
 #include <QLocale>
 #include <QStringView>
 #include <array>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -42,6 +44,7 @@ private:
     // Made when a comparison first needs it: the collator brings in about 2 MB of code and data, which a list of
     // plain ASCII names in English never uses.
     mutable std::optional<QCollator> m_collator;
+    std::unique_ptr<std::once_flag> m_collatorMade = std::make_unique<std::once_flag>(); // movable, as a flag is not
     // Printable ASCII characters' places in the collation (equal for characters that list alike); 0 for the rest.
     std::array<quint8, 128> m_rank{};
     bool m_ranksAscii = false;
