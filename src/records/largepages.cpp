@@ -62,6 +62,18 @@ void TextArena::startChunk(std::size_t atLeast)
     m_end = m_fill + size;
 }
 
+quint32* TextArena::take(std::size_t count)
+{
+    const std::size_t bytes = count * sizeof(quint32);
+    auto* aligned = reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(m_fill) + 3) & ~std::uintptr_t(3));
+    if (m_chunks.empty() || std::size_t(m_end - aligned) < bytes) {
+        startChunk(bytes);
+        aligned = m_fill;
+    }
+    m_fill = aligned + bytes;
+    return reinterpret_cast<quint32*>(aligned);
+}
+
 QByteArray TextArena::extend(const QByteArray& view, QByteArrayView text)
 {
     const std::size_t viewSize = std::size_t(view.size());

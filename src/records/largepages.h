@@ -43,6 +43,8 @@ public:
 
     // `view` (empty, or the last view this arena gave) with `text` after it.
     QByteArray extend(const QByteArray& view, QByteArrayView text);
+    // Room for `count` numbers, before whatever comes next.
+    quint32* take(std::size_t count);
 
 private:
     struct Chunk

@@ -17,6 +17,16 @@ PackedTexts::PackedTexts(int blockBits)
 {
 }
 
+std::vector<quint32>& PackedTexts::Ends::changeable()
+{
+    if (m_room) {
+        m_own.assign(m_room, m_room + m_count);
+        m_room = nullptr;
+        m_count = 0;
+    }
+    return m_own;
+}
+
 quint32 PackedTexts::Block::begin(qsizetype k) const
 {
     return k == 0 ? 0 : ends[size_t(k) - 1];
@@ -63,10 +73,11 @@ void PackedTexts::startBlock()
         if (m_arenas.empty())
             m_arenas.push_back(std::make_shared<TextArena>());
         block.filledInArena = true;
+        block.ends = Ends(m_arenas.back()->take(size_t(m_starts.blockSize())));
     } else {
         block.bytes.reserve(expectedBytes);
+        block.ends.reserve(size_t(m_starts.blockSize()));
     }
-    block.ends.reserve(size_t(m_starts.blockSize()));
     m_starts.append(m_size);
 }
 
@@ -148,9 +159,10 @@ void PackedTexts::insert(qsizetype i, QByteArrayView utf8)
     const quint32 from = block.begin(place.offset);
     block.bytes.insert(from, utf8);
     block.filledInArena = false;
-    block.ends.insert(block.ends.begin() + place.offset, from);
-    for (size_t k = size_t(place.offset); k < block.ends.size(); ++k)
-        block.ends[k] += quint32(utf8.size());
+    std::vector<quint32>& ends = block.ends.changeable();
+    ends.insert(ends.begin() + place.offset, from);
+    for (size_t k = size_t(place.offset); k < ends.size(); ++k)
+        ends[k] += quint32(utf8.size());
     m_starts.shiftAfter(place.block, 1);
     ++m_size;
     m_byteSize += utf8.size();
@@ -174,7 +186,7 @@ void PackedTexts::splitIfOverfull(size_t b)
     Block& first = m_blocks[b];
     first.bytes.truncate(first.ends[half - 1]);
     first.bytes.squeeze();
-    first.ends.resize(half);
+    first.ends.changeable().resize(half);
     m_starts.insert(b + 1, m_starts.first(b) + qsizetype(half));
     m_blocks.insert(m_blocks.begin() + qsizetype(b) + 1, std::move(second));
 }
@@ -187,9 +199,10 @@ void PackedTexts::remove(qsizetype i)
     const quint32 length = block.ends[size_t(place.offset)] - from;
     block.bytes.remove(from, length);
     block.filledInArena = false;
-    block.ends.erase(block.ends.begin() + place.offset);
-    for (size_t k = size_t(place.offset); k < block.ends.size(); ++k)
-        block.ends[k] -= length;
+    std::vector<quint32>& ends = block.ends.changeable();
+    ends.erase(ends.begin() + place.offset);
+    for (size_t k = size_t(place.offset); k < ends.size(); ++k)
+        ends[k] -= length;
     m_starts.shiftAfter(place.block, -1);
     if (block.ends.empty()) {
         m_blocks.erase(m_blocks.begin() + qsizetype(place.block));
