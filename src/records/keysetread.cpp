@@ -45,9 +45,16 @@ void appendRow(KeysetRows& rows, sqlite3* db, sqlite3_stmt* statement, bool with
     rows.isNull.push_back(isNull);
 }
 
+// Where the second half of a set begins, and about how many records it holds.
+struct Split
+{
+    QByteArray from;
+    qsizetype expectedRows;
+};
+
 // A value of the field that parts the records after `current` about in half, from records spread over the rowids;
 // none when too few of them come after it.
-std::optional<QByteArray> middleValueAfter(sqlite3* db, const SecondReader& second, QByteArrayView current)
+std::optional<Split> middleValueAfter(sqlite3* db, const SecondReader& second, QByteArrayView current)
 {
     SqliteStatement range(db, second.rowidRange);
     if (!range.step())
@@ -71,7 +78,8 @@ std::optional<QByteArray> middleValueAfter(sqlite3* db, const SecondReader& seco
     const auto middle = after.begin() + qsizetype(after.size() / 2);
     std::nth_element(after.begin(), middle, after.end(),
                      [](const QByteArray& a, const QByteArray& b) { return compareNocase(a, b) < 0; });
-    return *middle;
+    const double share = double(after.size() - after.size() / 2) / (Samples - 1);
+    return Split{*middle, qsizetype(share * (double(span) + 1))};
 }
 
 // Reads the records from a value of the field on, on a thread and connection of its own. It gives up, and its rows
@@ -80,8 +88,9 @@ std::optional<QByteArray> middleValueAfter(sqlite3* db, const SecondReader& seco
 class SecondHalfReader
 {
 public:
-    SecondHalfReader(const char* path, const QString& statement, QByteArray from)
-        : m_thread([this, file = QByteArray(path), statement, from = std::move(from)] { run(file, statement, from); })
+    SecondHalfReader(const char* path, const QString& statement, Split split)
+        : m_thread(
+              [this, file = QByteArray(path), statement, split = std::move(split)] { run(file, statement, split); })
     {
     }
     ~SecondHalfReader()
@@ -104,7 +113,7 @@ public:
     }
 
 private:
-    void run(const QByteArray& path, const QString& statement, const QByteArray& from)
+    void run(const QByteArray& path, const QString& statement, const Split& split)
     {
         sqlite3* db = nullptr;
         try {
@@ -114,8 +123,9 @@ private:
             execute(db, "PRAGMA cache_size=-256");
             SqliteStatement rows(db, statement);
             ResetOnExit guard{rows};
-            sqlite3_bind_text(rows.handle(), 1, from.constData(), int(from.size()), SQLITE_TRANSIENT);
+            sqlite3_bind_text(rows.handle(), 1, split.from.constData(), int(split.from.size()), SQLITE_TRANSIENT);
             m_rows.keys.reserve(RowidsRoom);
+            m_rows.texts.reserve(split.expectedRows, 0);
             while (!m_stop && rows.step())
                 appendRow(m_rows, db, rows.handle(), true);
             m_failed = m_stop;
@@ -181,9 +191,9 @@ KeysetRows readKeysetRows(sqlite3* db, const QString& statement, bool withField,
             rows.keys.reserve(RowidsRoom);
             const QByteArrayView current(reinterpret_cast<const char*>(sqlite3_column_text(first.handle(), 1)),
                                          sqlite3_column_bytes(first.handle(), 1));
-            if (auto from = middleValueAfter(db, second, current)) {
-                secondFrom = *from;
-                secondHalf.emplace(path, second.fromValue, secondFrom);
+            if (auto split = middleValueAfter(db, second, current)) {
+                secondFrom = split->from;
+                secondHalf.emplace(path, second.fromValue, std::move(*split));
             }
             path = nullptr; // one try
         }

@@ -235,23 +235,29 @@ qsizetype placeAmong(qsizetype text, qsizetype from, qsizetype to, const ListOrd
 }
 
 // Sorts runs that already stand in order by merging them, two at a time: a few runs cost a few comparisons a text.
-template <typename It, typename Less>
-void mergeRuns(It first, It last, Less less)
+template <typename T, typename Less>
+void mergeRuns(LargeVector<T>& items, Less less)
 {
-    std::vector<It> bounds{first};
-    for (It it = first; it != last && it + 1 != last; ++it) {
-        if (less(*(it + 1), *it))
-            bounds.push_back(it + 1);
+    std::vector<size_t> bounds{0};
+    for (size_t i = 1; i < items.size(); ++i) {
+        if (less(items[i], items[i - 1]))
+            bounds.push_back(i);
     }
-    bounds.push_back(last);
+    bounds.push_back(items.size());
+    if (bounds.size() <= 2)
+        return;
+    LargeVector<T> into(items.size());
     while (bounds.size() > 2) {
-        std::vector<It> merged{first};
-        for (size_t k = 0; k + 2 < bounds.size(); k += 2) {
-            std::inplace_merge(bounds[k], bounds[k + 1], bounds[k + 2], less);
-            merged.push_back(bounds[k + 2]);
+        std::vector<size_t> merged{0};
+        for (size_t k = 0; k + 1 < bounds.size(); k += 2) {
+            const size_t middle = bounds[k + 1];
+            const size_t end = k + 2 < bounds.size() ? bounds[k + 2] : middle; // an odd run out waits as it is
+            std::merge(items.begin() + qsizetype(bounds[k]), items.begin() + qsizetype(middle),
+                       items.begin() + qsizetype(middle), items.begin() + qsizetype(end),
+                       into.begin() + qsizetype(bounds[k]), less);
+            merged.push_back(end);
         }
-        if (bounds.size() % 2 == 0) // an odd number of runs: the last waits for the next round
-            merged.push_back(bounds.back());
+        items.swap(into);
         bounds = std::move(merged);
     }
 }
@@ -259,9 +265,9 @@ void mergeRuns(It first, It last, Less less)
 // Texts set aside come in pairs: a text that stood last in its run, and the text after it that belongs before it.
 // The first of each pair leave their run from its end backwards, the others come in the order read: reversed and
 // taken apart, each kind stands mostly in order already. Each is decoded for the collator once, all into one buffer.
-void sortAside(std::vector<qsizetype>& aside, const ListOrder& order)
+void sortAside(LargeVector<qsizetype>& aside, const ListOrder& order)
 {
-    std::vector<qsizetype> byKind;
+    LargeVector<qsizetype> byKind;
     byKind.reserve(aside.size());
     for (size_t i = aside.size(); i >= 2; i -= 2)
         byKind.push_back(aside[i - 2]);
@@ -275,12 +281,12 @@ void sortAside(std::vector<qsizetype>& aside, const ListOrder& order)
         qsizetype size;
         qsizetype index;
     };
-    std::vector<Decoded> decoded;
+    LargeVector<Decoded> decoded;
     decoded.reserve(aside.size());
     qsizetype bytes = 0; // no fewer than the UTF-16 units they decode to
     for (qsizetype index : aside)
         bytes += order.texts.utf8At(index).size();
-    std::vector<QChar> units;
+    LargeVector<QChar> units;
     units.reserve(size_t(bytes));
     QVarLengthArray<QChar, 256> buffer;
     for (qsizetype index : aside) {
@@ -291,7 +297,7 @@ void sortAside(std::vector<qsizetype>& aside, const ListOrder& order)
     const auto view = [&](const Decoded& d) {
         return QStringView(units.data() + d.from, d.size);
     };
-    mergeRuns(decoded.begin(), decoded.end(), [&](const Decoded& a, const Decoded& b) {
+    mergeRuns(decoded, [&](const Decoded& a, const Decoded& b) {
         return order.precedes(order.collation.compare(view(a), view(b)), a.index, b.index);
     });
     for (size_t i = 0; i < aside.size(); ++i)
@@ -306,7 +312,7 @@ struct Run
 };
 
 // The runs and the sorted texts set aside, merged.
-PackedTexts merged(const PackedTexts& texts, std::vector<Run> runs, std::span<const qsizetype> aside,
+PackedTexts merged(const PackedTexts& texts, LargeVector<Run> runs, std::span<const qsizetype> aside,
                    const ListOrder& order)
 {
     PackedTexts merged;
@@ -332,7 +338,7 @@ PackedTexts merged(const PackedTexts& texts, std::vector<Run> runs, std::span<co
 
 // A long list is merged in two halves at once, each on a core of its own: the texts set aside part where the middle
 // one of them goes among the runs.
-PackedTexts mergedInTwo(const PackedTexts& texts, const std::vector<Run>& runs, const std::vector<qsizetype>& aside,
+PackedTexts mergedInTwo(const PackedTexts& texts, const LargeVector<Run>& runs, const LargeVector<qsizetype>& aside,
                         const ListOrder& order)
 {
     const std::span<const qsizetype> all(aside);
@@ -340,8 +346,8 @@ PackedTexts mergedInTwo(const PackedTexts& texts, const std::vector<Run>& runs, 
     const qsizetype text = all[middle];
     const auto run =
         std::partition_point(runs.begin(), runs.end(), [&](const Run& r) { return order(r.to - 1, text); });
-    std::vector<Run> before(runs.begin(), run);
-    std::vector<Run> after(run, runs.end());
+    LargeVector<Run> before(runs.begin(), run);
+    LargeVector<Run> after(run, runs.end());
     if (!after.empty()) {
         const qsizetype place = placeAmong(text, after.front().from, after.front().to, order);
         if (place > after.front().from)
@@ -363,8 +369,8 @@ PackedTexts mergedInTwo(const PackedTexts& texts, const std::vector<Run>& runs, 
 PackedTexts inListOrder(PackedTexts texts, const LargeVector<qint64>& tieBreaks)
 {
     const ListOrder order{texts, tieBreaks, ListCollation::current()};
-    std::vector<Run> runs;
-    std::vector<qsizetype> aside;
+    LargeVector<Run> runs;
+    LargeVector<qsizetype> aside;
     PackedTexts::Walk walk(texts);
     QByteArrayView last; // of the last run
     for (qsizetype i = 0; i < texts.size(); ++i) {

@@ -55,6 +55,7 @@ void PackedTexts::reserve(qsizetype count, qsizetype bytes)
     m_blocks.reserve(size_t(count / m_starts.blockSize()) + 1);
     m_starts.reserve(m_blocks.capacity());
     m_bytesPerTextHint = count > 0 ? bytes / count + 1 : 0;
+    m_arenaFromTheStart = count >= ArenaFrom;
 }
 
 // A block that grows as it fills moves its bytes at each step and leaves freed pages behind; at a million names that
@@ -69,7 +70,7 @@ void PackedTexts::startBlock()
         full.squeeze(); // what its growth left spare goes back
     }
     Block& block = m_blocks.emplace_back();
-    if (m_size >= ArenaFrom) {
+    if (m_size >= ArenaFrom || m_arenaFromTheStart) {
         if (m_arenas.empty())
             m_arenas.push_back(std::make_shared<TextArena>());
         block.filledInArena = true;

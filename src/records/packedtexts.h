@@ -32,6 +32,7 @@ public:
     QByteArrayView utf8At(qsizetype i) const;
     QString at(qsizetype i) const;
 
+    // About how many texts will come, and how many bytes they take (0: not known).
     void reserve(qsizetype count, qsizetype bytes);
     void append(QByteArrayView utf8);
     // Texts [from, to) of another.
@@ -119,6 +120,7 @@ private:
 
     BlockStarts m_starts;
     qsizetype m_bytesPerTextHint = 0;
+    bool m_arenaFromTheStart = false; // a large list was announced
     qsizetype m_size = 0;
     qsizetype m_byteSize = 0;
     std::vector<Block> m_blocks;
