@@ -336,6 +336,55 @@ PackedTexts merged(const PackedTexts& texts, LargeVector<Run> runs, std::span<co
     return merged;
 }
 
+// Texts [from, to) that stand in list order, in runs, and those set aside: each text out of order together with the
+// one it fell behind.
+struct Checked
+{
+    LargeVector<Run> runs;
+    LargeVector<qsizetype> aside;
+};
+
+Checked checked(const ListOrder& order, qsizetype from, qsizetype to)
+{
+    Checked result;
+    LargeVector<Run>& runs = result.runs;
+    PackedTexts::Walk walk(order.texts, from);
+    QByteArrayView last; // of the last run
+    for (qsizetype i = from; i < to; ++i) {
+        const QByteArrayView text = walk.next();
+        if (runs.empty() || order.precedes(order.collation.compareUtf8(last, text), runs.back().to - 1, i)) {
+            if (runs.empty() || runs.back().to != i)
+                runs.push_back({i, i});
+            runs.back().to = i + 1;
+            last = text;
+        } else {
+            result.aside.push_back(runs.back().to - 1);
+            result.aside.push_back(i);
+            if (--runs.back().to == runs.back().from)
+                runs.pop_back();
+            if (!runs.empty())
+                last = order.texts.utf8At(runs.back().to - 1);
+        }
+    }
+    return result;
+}
+
+// The texts after `first`, checked on their own: where the two meet out of order, the pair is set aside.
+void join(Checked& first, Checked second, const ListOrder& order)
+{
+    auto next = second.runs.begin();
+    while (!first.runs.empty() && next != second.runs.end() && !order(first.runs.back().to - 1, next->from)) {
+        first.aside.push_back(first.runs.back().to - 1);
+        first.aside.push_back(next->from);
+        if (--first.runs.back().to == first.runs.back().from)
+            first.runs.pop_back();
+        if (++next->from == next->to)
+            ++next;
+    }
+    first.runs.insert(first.runs.end(), next, second.runs.end());
+    first.aside.insert(first.aside.end(), second.aside.begin(), second.aside.end());
+}
+
 // A long list is merged in two halves at once, each on a core of its own: the texts set aside part where the middle
 // one of them goes among the runs.
 PackedTexts mergedInTwo(const PackedTexts& texts, const LargeVector<Run>& runs, const LargeVector<qsizetype>& aside,
@@ -369,32 +418,21 @@ PackedTexts mergedInTwo(const PackedTexts& texts, const LargeVector<Run>& runs, 
 PackedTexts inListOrder(PackedTexts texts, const LargeVector<qint64>& tieBreaks)
 {
     const ListOrder order{texts, tieBreaks, ListCollation::current()};
-    LargeVector<Run> runs;
-    LargeVector<qsizetype> aside;
-    PackedTexts::Walk walk(texts);
-    QByteArrayView last; // of the last run
-    for (qsizetype i = 0; i < texts.size(); ++i) {
-        const QByteArrayView text = walk.next();
-        if (runs.empty() || order.precedes(order.collation.compareUtf8(last, text), runs.back().to - 1, i)) {
-            if (runs.empty() || runs.back().to != i)
-                runs.push_back({i, i});
-            runs.back().to = i + 1;
-            last = text;
-        } else {
-            aside.push_back(runs.back().to - 1);
-            aside.push_back(i);
-            if (--runs.back().to == runs.back().from)
-                runs.pop_back();
-            if (!runs.empty())
-                last = texts.utf8At(runs.back().to - 1);
-        }
+    Checked all;
+    if (texts.size() >= SecondCoreFrom) {
+        const qsizetype middle = texts.size() / 2;
+        auto secondHalf = std::async(std::launch::async, [&] { return checked(order, middle, texts.size()); });
+        all = checked(order, 0, middle);
+        join(all, secondHalf.get(), order);
+    } else {
+        all = checked(order, 0, texts.size());
     }
-    if (aside.empty())
+    if (all.aside.empty())
         return texts;
-    sortAside(aside, order);
+    sortAside(all.aside, order);
     if (texts.size() >= SecondCoreFrom)
-        return mergedInTwo(texts, runs, aside, order);
-    return merged(texts, std::move(runs), aside, order);
+        return mergedInTwo(texts, all.runs, all.aside, order);
+    return merged(texts, std::move(all.runs), all.aside, order);
 }
 
 } // namespace kestrella

@@ -140,6 +140,16 @@ void PackedTexts::appendAll(PackedTexts&& other)
     other = PackedTexts(other.m_starts.blockBits());
 }
 
+PackedTexts::Walk::Walk(const PackedTexts& texts, qsizetype from)
+    : m_texts(texts)
+{
+    if (from < texts.size()) {
+        const BlockStarts::Place place = texts.m_starts.placeOf(from);
+        m_block = place.block;
+        m_offset = place.offset;
+    }
+}
+
 QByteArrayView PackedTexts::Walk::next()
 {
     if (m_offset == qsizetype(m_texts.m_blocks[m_block].ends.size())) {

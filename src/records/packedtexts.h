@@ -44,10 +44,7 @@ public:
     class Walk
     {
     public:
-        explicit Walk(const PackedTexts& texts)
-            : m_texts(texts)
-        {
-        }
+        explicit Walk(const PackedTexts& texts, qsizetype from = 0);
         QByteArrayView next();
 
     private:

@@ -95,6 +95,25 @@ private slots:
         QCOMPARE(listed(store.recordset().walkInListOrder(ProgramFields::Name)), stored);
     }
 
+    // A long list is checked and merged in two halves on two threads: where the halves meet out of order too.
+    void aLongListIsOrderedInHalvesAsInOne()
+    {
+        QLocale::setDefault(QLocale("en_US"));
+        QRandomGenerator random(7);
+        QStringList names;
+        for (int i = 0; i < 70000; ++i)
+            names << QStringLiteral("k%1").arg(random.bounded(100000)) + (i % 50 ? QString() : randomName(random));
+        std::sort(names.begin(), names.end());   // as the store's index reads them, nearly in list order
+        names[34999] = QStringLiteral("zz");     // the last of the first half belongs at the end
+        names[35000] = QStringLiteral("\u00c9"); // the first of the second half near the start
+        PackedTexts texts;
+        for (const QString& name : names)
+            texts.append(name.toUtf8());
+        std::stable_sort(names.begin(), names.end(),
+                         [](const QString& a, const QString& b) { return listsBefore(a.toUtf8(), b.toUtf8()); });
+        QCOMPARE(listed(inListOrder(std::move(texts))), names);
+    }
+
     // Blocks of four, so that insertions split them and removals empty them.
     void editsKeepEveryOtherTextWhole()
     {
