@@ -4,35 +4,122 @@
 #include "records/listorder.h"
 #include "records/sqlite.h"
 
-#include <QRegularExpression>
 #include <algorithm>
 #include <limits>
 
 namespace kestrella {
 
+namespace {
+
+// The blanks and name characters of SQL, as the parse of a record source knows them: ASCII only.
+bool isBlank(QChar c)
+{
+    return c == u' ' || (c >= u'\t' && c <= u'\r');
+}
+
+bool isNameStart(QChar c)
+{
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c == u'_';
+}
+
+bool isNameCharacter(QChar c)
+{
+    return isNameStart(c) || (c >= u'0' && c <= u'9');
+}
+
+// Takes a record source apart from the front: each step takes what it expects there, or says it is not there.
+class SourceScanner
+{
+public:
+    explicit SourceScanner(QStringView text)
+        : m_rest(text)
+    {
+    }
+    QStringView rest() const { return m_rest; }
+    bool blanks(bool required)
+    {
+        qsizetype count = 0;
+        while (count < m_rest.size() && isBlank(m_rest[count]))
+            ++count;
+        m_rest = m_rest.sliced(count);
+        return count > 0 || !required;
+    }
+    bool word(QLatin1String word)
+    {
+        if (!m_rest.startsWith(word, Qt::CaseInsensitive))
+            return false;
+        m_rest = m_rest.sliced(word.size());
+        return true;
+    }
+    // A table's name in brackets, or a plain one; empty when there is none.
+    QStringView tableName()
+    {
+        qsizetype length = 0;
+        if (m_rest.startsWith(u'[')) {
+            length = m_rest.indexOf(u']') + 1;
+        } else if (!m_rest.isEmpty() && isNameStart(m_rest.front())) {
+            length = 1;
+            while (length < m_rest.size() && isNameCharacter(m_rest[length]))
+                ++length;
+        }
+        const QStringView name = m_rest.first(length);
+        m_rest = m_rest.sliced(length);
+        return name;
+    }
+
+private:
+    QStringView m_rest;
+};
+
+QStringView withoutClosing(QStringView text)
+{
+    while (!text.isEmpty() && (isBlank(text.back()) || text.back() == u';'))
+        text.chop(1);
+    return text;
+}
+
+} // namespace
+
+// "select * from <table> ..." or a table's name alone, parsed by hand: a regular expression engine brought half a
+// megabyte of code into every start.
 RecordSourceQuery::RecordSourceQuery(const QString& source)
 {
-    static const QString identifier = QStringLiteral(R"((\[[^\]]*\]|[A-Za-z_][A-Za-z0-9_]*))");
-    static const QRegularExpression selectAll(
-        QStringLiteral(R"(^\s*select\s+\*\s+from\s+)") + identifier + QStringLiteral(R"((.*?)[\s;]*$)"),
-        QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
-    static const QRegularExpression tableOnly(QStringLiteral(R"(^\s*)") + identifier + QStringLiteral(R"(\s*;?\s*$)"));
-    if (const auto m = selectAll.match(source); m.hasMatch()) {
-        m_table = m.captured(1);
-        m_tail = m.captured(2);
-    } else if (const auto m = tableOnly.match(source); m.hasMatch()) {
-        m_table = m.captured(1);
-    } else {
+    SourceScanner select(source);
+    if (select.blanks(false) && select.word(QLatin1String("select")) && select.blanks(true) &&
+        select.word(QLatin1String("*")) && select.blanks(true) && select.word(QLatin1String("from")) &&
+        select.blanks(true)) {
+        if (const QStringView table = select.tableName(); !table.isEmpty()) {
+            m_table = table.toString();
+            m_tail = withoutClosing(select.rest()).toString();
+            return;
+        }
+    }
+    SourceScanner tableOnly(source);
+    tableOnly.blanks(false);
+    const QStringView table = tableOnly.tableName();
+    tableOnly.blanks(false);
+    tableOnly.word(QLatin1String(";"));
+    tableOnly.blanks(false);
+    if (table.isEmpty() || !tableOnly.rest().isEmpty())
         throw StoreError(SQLITE_ERROR,
                          QStringLiteral("The record source is not a table or a select statement: %1").arg(source));
-    }
+    m_table = table.toString();
 }
 
 bool RecordSourceQuery::asksForAnOrder() const
 {
-    static const QRegularExpression orderBy(QStringLiteral(R"(\border\s+by\b)"),
-                                            QRegularExpression::CaseInsensitiveOption);
-    return m_tail.contains(orderBy);
+    const QStringView tail(m_tail);
+    const QLatin1String order("order");
+    for (qsizetype at = tail.indexOf(order, 0, Qt::CaseInsensitive); at >= 0;
+         at = tail.indexOf(order, at + 1, Qt::CaseInsensitive)) {
+        if (at > 0 && isNameCharacter(tail[at - 1]))
+            continue;
+        SourceScanner after(tail.sliced(at + order.size()));
+        if (after.blanks(true) && after.word(QLatin1String("by")) &&
+            (after.rest().isEmpty() || !isNameCharacter(after.rest().front())))
+            return true;
+    }
+    return false;
 }
 
 // Records keep the store's own order, the order they were stored in, unless the statement asks for another: an index
