@@ -167,6 +167,14 @@ bool comparesAsText(sqlite3_stmt* statement)
     return !type.contains("INT") && (type.contains("CHAR") || type.contains("CLOB") || type.contains("TEXT"));
 }
 
+// Two connections read the same file only while no one can commit between their reads: a reader holds writers off
+// in the rollback journal's modes, not in write-ahead logging, which a file another tool made may use.
+bool readersHoldOffWriters(sqlite3* db)
+{
+    SqliteStatement mode(db, QStringLiteral("PRAGMA journal_mode"));
+    return mode.step() && mode.text(0).value_or(QString()).compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0;
+}
+
 } // namespace
 
 KeysetRows readKeysetRows(sqlite3* db, const QString& statement, bool withField, const SecondReader& second)
@@ -187,7 +195,8 @@ KeysetRows readKeysetRows(sqlite3* db, const QString& statement, bool withField,
             }
             secondHalf.reset(); // it gave up: this reader goes on to the end alone
         } else if (path && *path && qsizetype(rows.keys.size()) == SecondReaderFrom &&
-                   sqlite3_column_type(first.handle(), 1) == SQLITE_TEXT && comparesAsText(first.handle())) {
+                   sqlite3_column_type(first.handle(), 1) == SQLITE_TEXT && comparesAsText(first.handle()) &&
+                   readersHoldOffWriters(db)) {
             rows.keys.reserve(RowidsRoom);
             const QByteArrayView current(reinterpret_cast<const char*>(sqlite3_column_text(first.handle(), 1)),
                                          sqlite3_column_bytes(first.handle(), 1));
