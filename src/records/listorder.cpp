@@ -7,6 +7,7 @@
 #include <future>
 #include <optional>
 #include <span>
+#include <thread>
 #include <vector>
 
 namespace kestrella {
@@ -51,14 +52,28 @@ ListCollation::ListCollation(const QLocale& locale)
         rankAscii();
 }
 
-// A long list is merged on two threads, either of which may be the first to need the collator.
+QCollator ListCollation::madeCollator() const
+{
+    QCollator collator(collationLocale(m_locale));
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    return collator;
+}
+
+// A thread that helps order a long list compares with a collator of its own: a collator is not shared between
+// threads. Such a thread lives for one list, and so does its collator.
 const QCollator& ListCollation::collator() const
 {
-    std::call_once(*m_collatorMade, [this] {
-        m_collator.emplace(collationLocale(m_locale));
-        m_collator->setCaseSensitivity(Qt::CaseInsensitive);
-        m_collator->compare(u"a", u"b"); // a collator sets itself up on its first comparison: before any sharing
-    });
+    if (std::this_thread::get_id() != m_madeOn) {
+        thread_local std::optional<QCollator> own;
+        thread_local const ListCollation* ownedFor = nullptr;
+        if (ownedFor != this) {
+            own.emplace(madeCollator());
+            ownedFor = this;
+        }
+        return *own;
+    }
+    if (!m_collator)
+        m_collator.emplace(madeCollator());
     return *m_collator;
 }
 

@@ -7,9 +7,8 @@
 #include <QLocale>
 #include <QStringView>
 #include <array>
-#include <memory>
-#include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 namespace kestrella {
@@ -23,7 +22,7 @@ public:
     explicit ListCollation(const QLocale& locale);
 
     // The collation of the default locale (the system's unless something set another), made again when it changes.
-    // Only the window thread orders the list.
+    // Made on the window thread; threads that help it order a long list compare with collators of their own.
     static const ListCollation& current();
 
     const QLocale& locale() const { return m_locale; }
@@ -34,6 +33,7 @@ public:
 
 private:
     const QCollator& collator() const;
+    QCollator madeCollator() const;
     void rankRootAscii();
     void rankAscii();
     bool ranksAgreeWithCollator(const std::vector<std::vector<char16_t>>& ranked) const;
@@ -44,7 +44,7 @@ private:
     // Made when a comparison first needs it: the collator brings in about 2 MB of code and data, which a list of
     // plain ASCII names in English never uses.
     mutable std::optional<QCollator> m_collator;
-    std::unique_ptr<std::once_flag> m_collatorMade = std::make_unique<std::once_flag>(); // movable, as a flag is not
+    std::thread::id m_madeOn = std::this_thread::get_id();
     // Printable ASCII characters' places in the collation (equal for characters that list alike); 0 for the rest.
     std::array<quint8, 128> m_rank{};
     bool m_ranksAscii = false;
