@@ -157,12 +157,12 @@ void KeyBlocks::assign(LargeVector<qint64> keys, bool ascending)
     m_assigned = std::move(keys);
     m_ascending = ascending;
     const size_t blockSize = size_t(m_starts.blockSize());
-    const std::span<const qint64> all(m_assigned);
-    for (size_t from = 0; from < all.size(); from += blockSize) {
-        m_blocks.push_back({all.subspan(from, std::min(blockSize, all.size() - from)), {}});
+    for (size_t from = 0; from < m_assigned.size(); from += blockSize) {
+        const size_t count = std::min(blockSize, m_assigned.size() - from);
+        m_blocks.emplace_back(m_assigned.data() + from, count, count);
         m_starts.append(qsizetype(from));
     }
-    m_size = qint64(all.size());
+    m_size = qint64(m_assigned.size());
 }
 
 void KeyBlocks::clear()
@@ -174,37 +174,30 @@ void KeyBlocks::clear()
     m_size = 0;
 }
 
-std::vector<qint64>& KeyBlocks::changeable(Block& block)
-{
-    if (block.keys.data() != block.own.data() || block.own.empty())
-        block.own.assign(block.keys.begin(), block.keys.end());
-    return block.own;
-}
-
 qint64 KeyBlocks::at(qint64 position) const
 {
     const BlockStarts::Place place = m_starts.placeOf(position);
-    return m_blocks[place.block].keys[size_t(place.offset)];
+    return m_blocks[place.block][size_t(place.offset)];
 }
 
 std::optional<qint64> KeyBlocks::positionOf(qint64 key) const
 {
     if (m_ascending) {
         // The last block starting at or before the key is the only one that can hold it.
-        const auto after = std::upper_bound(m_blocks.begin(), m_blocks.end(), key,
-                                            [](qint64 k, const Block& block) { return k < block.keys.front(); });
+        const auto after =
+            std::upper_bound(m_blocks.begin(), m_blocks.end(), key,
+                             [](qint64 k, const LentValues<qint64>& block) { return k < block.front(); });
         if (after == m_blocks.begin())
             return std::nullopt;
-        const std::span<const qint64> block = (after - 1)->keys;
+        const LentValues<qint64>& block = *(after - 1);
         const auto it = std::lower_bound(block.begin(), block.end(), key);
         if (it == block.end() || *it != key)
             return std::nullopt;
         return m_starts.first(size_t(after - 1 - m_blocks.begin())) + (it - block.begin());
     }
     for (size_t b = 0; b < m_blocks.size(); ++b) {
-        const std::span<const qint64> block = m_blocks[b].keys;
-        if (const auto it = std::find(block.begin(), block.end(), key); it != block.end())
-            return m_starts.first(b) + (it - block.begin());
+        if (const auto it = std::find(m_blocks[b].begin(), m_blocks[b].end(), key); it != m_blocks[b].end())
+            return m_starts.first(b) + (it - m_blocks[b].begin());
     }
     return std::nullopt;
 }
@@ -213,26 +206,21 @@ std::optional<qint64> KeyBlocks::positionOf(qint64 key) const
 void KeyBlocks::append(qint64 key)
 {
     m_ascending = m_ascending && (m_size == 0 || key > last());
-    if (m_blocks.empty() || qsizetype(m_blocks.back().keys.size()) >= m_starts.blockSize()) {
-        m_blocks.emplace_back().own.reserve(size_t(m_starts.blockSize()));
+    if (m_blocks.empty() || qsizetype(m_blocks.back().size()) >= m_starts.blockSize()) {
+        m_blocks.emplace_back().reserve(size_t(m_starts.blockSize()));
         m_starts.append(m_size);
     }
-    Block& block = m_blocks.back();
-    std::vector<qint64>& keys = changeable(block);
-    keys.push_back(key);
-    block.keys = keys;
+    m_blocks.back().push_back(key);
     ++m_size;
 }
 
 void KeyBlocks::removeAt(qint64 position)
 {
     const BlockStarts::Place place = m_starts.placeOf(position);
-    Block& block = m_blocks[place.block];
-    std::vector<qint64>& keys = changeable(block);
-    keys.erase(keys.begin() + place.offset);
-    block.keys = keys;
+    std::vector<qint64>& block = m_blocks[place.block].changeable();
+    block.erase(block.begin() + place.offset);
     m_starts.shiftAfter(place.block, -1);
-    if (keys.empty()) {
+    if (block.empty()) {
         m_blocks.erase(m_blocks.begin() + qsizetype(place.block));
         m_starts.erase(place.block);
     }

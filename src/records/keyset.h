@@ -8,7 +8,6 @@
 
 #include <QString>
 #include <optional>
-#include <span>
 #include <vector>
 
 struct sqlite3;
@@ -56,23 +55,16 @@ public:
     void clear();
     qint64 size() const { return m_size; }
     qint64 at(qint64 position) const;
-    qint64 last() const { return m_blocks.back().keys.back(); }
+    qint64 last() const { return m_blocks.back().back(); }
     // Halves its way to the key while the keys ascend, else looks at each.
     std::optional<qint64> positionOf(qint64 key) const;
     void append(qint64 key);
     void removeAt(qint64 position);
 
 private:
-    struct Block
-    {
-        std::span<const qint64> keys; // some of the keys assigned, or `own`
-        std::vector<qint64> own;
-    };
-    std::vector<qint64>& changeable(Block& block);
-
     LargeVector<qint64> m_assigned;
-    std::vector<Block> m_blocks; // none empty
-    BlockStarts m_starts{12};    // 4,096 rowids a block, 32 kB
+    std::vector<LentValues<qint64>> m_blocks; // none empty; at first each lent a part of m_assigned
+    BlockStarts m_starts{12};                 // 4,096 rowids a block, 32 kB
     bool m_ascending = true;
     qint64 m_size = 0;
 };

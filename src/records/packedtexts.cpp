@@ -17,16 +17,6 @@ PackedTexts::PackedTexts(int blockBits)
 {
 }
 
-std::vector<quint32>& PackedTexts::Ends::changeable()
-{
-    if (m_room) {
-        m_own.assign(m_room, m_room + m_count);
-        m_room = nullptr;
-        m_count = 0;
-    }
-    return m_own;
-}
-
 quint32 PackedTexts::Block::begin(qsizetype k) const
 {
     return k == 0 ? 0 : ends[size_t(k) - 1];
@@ -74,7 +64,8 @@ void PackedTexts::startBlock()
         if (m_arenas.empty())
             m_arenas.push_back(std::make_shared<TextArena>());
         block.filledInArena = true;
-        block.ends = Ends(m_arenas.back()->take(size_t(m_starts.blockSize())));
+        const size_t room = size_t(m_starts.blockSize());
+        block.ends = LentValues<quint32>(m_arenas.back()->take(room), 0, room);
     } else {
         block.bytes.reserve(expectedBytes);
         block.ends.reserve(size_t(m_starts.blockSize()));

@@ -6,7 +6,6 @@
 #include <QByteArray>
 #include <QString>
 #include <memory>
-#include <utility>
 #include <vector>
 
 namespace kestrella {
@@ -56,56 +55,10 @@ public:
     void remove(qsizetype i);
 
 private:
-    // Where each text of a block ends in its bytes: room in the arena while appends fill the block, a vector of its
-    // own once it changes (or is copied, so that no two blocks fill the same room).
-    class Ends
-    {
-    public:
-        Ends() = default;
-        explicit Ends(quint32* room)
-            : m_room(room)
-        {
-        }
-        Ends(const Ends& other)
-            : m_own(other.m_room ? std::vector<quint32>(other.m_room, other.m_room + other.m_count) : other.m_own)
-        {
-        }
-        Ends(Ends&& other) noexcept
-            : m_room(std::exchange(other.m_room, nullptr))
-            , m_count(std::exchange(other.m_count, 0))
-            , m_own(std::move(other.m_own))
-        {
-        }
-        Ends& operator=(Ends other) noexcept
-        {
-            std::swap(m_room, other.m_room);
-            std::swap(m_count, other.m_count);
-            std::swap(m_own, other.m_own);
-            return *this;
-        }
-        size_t size() const { return m_room ? m_count : m_own.size(); }
-        bool empty() const { return size() == 0; }
-        quint32 operator[](size_t k) const { return m_room ? m_room[k] : m_own[k]; }
-        void reserve(size_t count) { m_own.reserve(count); }
-        void push_back(quint32 end)
-        {
-            if (m_room)
-                m_room[m_count++] = end;
-            else
-                m_own.push_back(end);
-        }
-        std::vector<quint32>& changeable();
-
-    private:
-        quint32* m_room = nullptr;
-        size_t m_count = 0;
-        std::vector<quint32> m_own;
-    };
-
     struct Block
     {
-        QByteArray bytes; // a view of the arena while appends fill it; its own copy once it changes
-        Ends ends;
+        QByteArray bytes;         // a view of the arena while appends fill it; its own copy once it changes
+        LentValues<quint32> ends; // where each text ends in `bytes`, in the arena beside them likewise
         bool filledInArena = false;
         quint32 begin(qsizetype k) const;
         QByteArrayView at(qsizetype k) const;
